@@ -1,0 +1,105 @@
+#include "common/numbers.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace kalivor {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Scans one decimal number at the start of s (no blanks inside). Returns the length used, 0 when
+// there is no number.
+std::size_t scanNumber(std::string_view s) {
+  std::size_t p = 0;
+  if (p < s.size() && (s[p] == '+' || s[p] == '-')) ++p;
+  std::size_t digits = 0;
+  while (p < s.size() && isDigit(s[p])) ++p, ++digits;
+  if (p < s.size() && s[p] == '.') {
+    ++p;
+    while (p < s.size() && isDigit(s[p])) ++p, ++digits;
+  }
+  if (digits == 0) return 0;
+  if (p < s.size() && (s[p] == 'e' || s[p] == 'E')) {
+    std::size_t q = p + 1;
+    if (q < s.size() && (s[q] == '+' || s[q] == '-')) ++q;
+    std::size_t expDigits = 0;
+    while (q < s.size() && isDigit(s[q])) ++q, ++expDigits;
+    if (expDigits > 0) p = q;
+  }
+  return p;
+}
+
+double convert(std::string_view number) {
+  // from_chars does not take a leading '+'.
+  bool negative = false;
+  if (!number.empty() && (number[0] == '+' || number[0] == '-')) {
+    negative = number[0] == '-';
+    number.remove_prefix(1);
+  }
+  double v = 0;
+  const auto res = std::from_chars(number.data(), number.data() + number.size(), v);
+  if (res.ec == std::errc::result_out_of_range) {
+    // Either an overflow or an underflow: tell them apart by the exponent's sign.
+    const auto e = number.find_first_of("eE");
+    const bool tiny = e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-';
+    v = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+  }
+  return negative ? -v : v;
+}
+
+}  // namespace
+
+double leadingNumber(std::string_view text) {
+  std::string compact;
+  compact.reserve(text.size());
+  for (char c : text) {
+    if (!isBlank(c)) compact.push_back(c);
+  }
+  const std::size_t n = scanNumber(compact);
+  if (n == 0) return 0.0;
+  return convert(std::string_view(compact).substr(0, n));
+}
+
+std::optional<double> strictNumber(std::string_view text) {
+  std::size_t b = 0;
+  std::size_t e = text.size();
+  while (b < e && isBlank(text[b])) ++b;
+  while (e > b && isBlank(text[e - 1])) --e;
+  const std::string_view core = text.substr(b, e - b);
+  if (core.empty()) return std::nullopt;
+  const std::size_t n = scanNumber(core);
+  if (n == 0 || n != core.size()) return std::nullopt;
+  return convert(core);
+}
+
+double roundHalfEven(double v) {
+  if (!std::isfinite(v)) return v;
+  return std::nearbyint(v);  // the default rounding mode rounds halves to even
+}
+
+std::optional<std::int16_t> toInt16(double v) {
+  const double r = roundHalfEven(v);
+  if (!std::isfinite(r) || r < -32768.0 || r > 32767.0) return std::nullopt;
+  return static_cast<std::int16_t>(r);
+}
+
+std::string numberToText(double v) {
+  if (v == 0.0) return "0";  // also turns -0 into 0
+  if (std::isnan(v)) return "NaN";
+  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+  return std::string(buf, res.ptr);
+}
+
+std::string intToText(std::int64_t v) {
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, res.ptr);
+}
+
+}  // namespace kalivor
