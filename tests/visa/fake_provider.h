@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/clock.h"
 #include "visa/device_provider.h"
 
 namespace kalivor::visa::testing {
@@ -20,7 +21,8 @@ struct FakeLog {
 
 class FakeSession final : public DeviceSession {
  public:
-  FakeSession(FakeLog& log, std::deque<std::string> replies) : log_(log), replies_(std::move(replies)) {
+  FakeSession(FakeLog& log, std::deque<std::string> replies, Clock* clock)
+      : log_(log), replies_(std::move(replies)), clock_(clock) {
     ++log_.alive;
   }
   ~FakeSession() override { --log_.alive; }
@@ -29,9 +31,13 @@ class FakeSession final : public DeviceSession {
     *written = count;
     return VI_SUCCESS;
   }
-  // Each reply is one message; a read smaller than what is left gives VI_SUCCESS_MAX_CNT.
+  // Each reply is one message; a read smaller than what is left gives VI_SUCCESS_MAX_CNT. With
+  // nothing left the read waits out the time-out on the clock.
   ViStatus read(unsigned char* buf, ViUInt32 count, ViUInt32* got) override {
-    if (replies_.empty()) return VI_ERROR_TMO;
+    if (replies_.empty()) {
+      if (clock_ != nullptr) clock_->sleep(timeout_);
+      return VI_ERROR_TMO;
+    }
     std::string& r = replies_.front();
     const ViUInt32 n = std::min<ViUInt32>(count, static_cast<ViUInt32>(r.size()));
     std::copy(r.begin(), r.begin() + n, buf);
@@ -43,12 +49,15 @@ class FakeSession final : public DeviceSession {
   }
   ViStatus setTimeout(ViUInt32 ms) override {
     log_.timeouts.push_back(ms);
+    timeout_ = ms;
     return VI_SUCCESS;
   }
 
  private:
   FakeLog& log_;
   std::deque<std::string> replies_;
+  Clock* clock_;
+  ViUInt32 timeout_ = 0;
 };
 
 class FakeProvider final : public DeviceProvider {
@@ -66,12 +75,13 @@ class FakeProvider final : public DeviceProvider {
     const bool listed = std::find(resources_.begin(), resources_.end(), resource) != resources_.end();
     if (!listed && resource.rfind(name_ + "-ALIAS", 0) != 0) return VI_ERROR_RSRC_NFOUND;
     log_.opened.push_back(resource);
-    *session = std::make_unique<FakeSession>(log_, replies);
+    *session = std::make_unique<FakeSession>(log_, replies, clock);
     return VI_SUCCESS;
   }
   std::vector<std::string> notes() override { return providerNotes; }
 
   std::deque<std::string> replies;  // given to every new session
+  Clock* clock = nullptr;            // advanced by reads that time out
   std::vector<std::string> providerNotes;
   int listings = 0;
 
