@@ -1,0 +1,154 @@
+#include "acquisition/live_display.h"
+
+#include "common/numbers.h"
+#include "common/text.h"
+
+namespace kalivor {
+namespace {
+
+const std::initializer_list<const char*> kRunControls = {
+    "Set_Scan_Control_Menu", "Start_Reading_Menu", "Stop_Reading_Menu", "Set_Scan_Button",
+    "StartReading",          "StopReading",        "DATATable",         "dbSet"};
+
+}  // namespace
+
+LiveDisplay::LiveDisplay() {
+  for (int i = 0; i < kMaxInstruments; ++i) tabs[static_cast<std::size_t>(i)].caption = "Deviec " + intToText(i);
+  for (const char* c :
+       {"Set_Scan_Control_Menu", "Start_Reading_Menu", "Stop_Reading_Menu", "Set_Scan_Button",
+        "StartReading", "StopReading", "DATATable", "dbSet", "PrintSet",
+        "Add_Remove_Instruments_Button", "Connect_to_Instrument_Menu", "About_Menu", "Exit_comm",
+        "Command1", "Command2", "Slider1"})
+    enabled[c] = true;
+}
+
+bool LiveDisplay::isEnabled(const std::string& control) const {
+  auto it = enabled.find(control);
+  return it == enabled.end() || it->second;
+}
+
+void LiveDisplay::setEnabled(std::initializer_list<const char*> controls, bool on) {
+  for (const char* c : controls) enabled[c] = on;
+  ++revision;
+}
+
+std::string channelLabel(int channel, const std::string& function) {
+  return "CH " + intToText(channel + 1) + "(" + trimBlanks(function) + ")";
+}
+
+void LiveDisplay::show_data(int slot, const ScanTables& tables, int instrumentCount) {
+  if (slot < 0 || slot >= kSlotTableSize) return;
+  const auto s = static_cast<std::size_t>(slot);
+  ActiveChannelCount[s] = 0;
+  const ScanSetup& setup = tables.setup[s];
+  if (slot < kMaxInstruments) {
+    ChannelGrid& grid = channelGrids[s];
+    grid.clear();
+    grid.rows = setup.ChannelCount == 10 ? 2 : 4;
+  }
+  scanControlRows.assign(static_cast<std::size_t>(std::max(0, instrumentCount)), {});
+  const int channels = std::min<int>(setup.ChannelCount, kMaxChannels);
+  for (int c = 0; c < channels; ++c) {
+    const ChannelSetup& ch = tables.channel[s][static_cast<std::size_t>(c)];
+    if (slot < kMaxInstruments) {
+      const int labelRow = c < 10 ? 0 : 2;
+      GridCell& label = channelGrids[s].cells[static_cast<std::size_t>(labelRow)][static_cast<std::size_t>(c % 10)];
+      label.text = channelLabel(c, ch.Function);
+      label.background.reset();
+      channelGrids[s].cells[static_cast<std::size_t>(labelRow + 1)][static_cast<std::size_t>(c % 10)].background = ch.Color;
+    }
+    if (!contains(ch.Function, "NONE")) ActiveChannelCount[s] += 1;
+  }
+  for (int i = 0; i < instrumentCount && i < kSlotTableSize; ++i) {
+    const ScanSetup& si = tables.setup[static_cast<std::size_t>(i)];
+    auto& row = scanControlRows[static_cast<std::size_t>(i)];
+    row[0] = i < static_cast<int>(deviceList.size()) ? deviceList[static_cast<std::size_t>(i)] : "";
+    row[1] = si.ScanType.size() > 4 ? si.ScanType.substr(si.ScanType.size() - 4) : si.ScanType;
+    row[2] = (si.scanCount_Status == 0 || si.scanCount_Status == 1) ? si.ScanCount : "Default";
+    row[3] = si.ScanTime;
+    row[4] = si.StartAtTime != 0 ? si.StartTime : "Immediately";
+    row[5] = si.StopAtTime != 0 ? si.StopTime : "user";
+  }
+  ++revision;
+}
+
+void LiveDisplay::showReading(int slot, int channel, const std::string& text) {
+  if (slot < 0 || slot >= kMaxInstruments || channel < 0 || channel >= kMaxChannels) return;
+  channelGrids[static_cast<std::size_t>(slot)]
+      .cells[static_cast<std::size_t>(channel < 10 ? 1 : 3)][static_cast<std::size_t>(channel % 10)]
+      .text = text;
+  ++revision;
+}
+
+void LiveDisplay::prepareScanTable(int slot, int channelCount) {
+  if (slot < 0 || slot >= kSlotTableSize) return;
+  ScanTable& t = scanTables[static_cast<std::size_t>(slot)];
+  t = ScanTable{};
+  t.channelCount = channelCount;
+  std::vector<std::string> top(static_cast<std::size_t>(channelCount + 2), "Channel");
+  std::vector<std::string> titles(static_cast<std::size_t>(channelCount + 2));
+  top[0] = top[1] = "Scan";
+  titles[0] = "Scan Cycle";
+  titles[1] = "Time";
+  for (int c = 0; c < channelCount; ++c) titles[static_cast<std::size_t>(c + 2)] = "CH " + intToText(c + 1);
+  t.header = {top, titles};
+  ++revision;
+}
+
+void LiveDisplay::UpdateDataTables(int slot, std::int64_t n, const std::string& timeStamp,
+                                   const ScanTables& tables) {
+  if (slot < 0 || slot >= kSlotTableSize) return;
+  const auto s = static_cast<std::size_t>(slot);
+  if (n == 1 && slot < static_cast<int>(scanControlRows.size())) scanControlRows[s][4] = timeStamp;
+  ScanTable& t = scanTables[s];
+  if (t.header.empty()) prepareScanTable(slot, tables.setup[s].ChannelCount);
+  std::vector<std::string> row(static_cast<std::size_t>(t.channelCount + 2));
+  row[0] = intToText(n);
+  row[1] = timeStamp;
+  for (int c = 0; c < t.channelCount && c < kChannelTableSize; ++c)
+    row[static_cast<std::size_t>(c + 2)] = tables.ReadingText[s][static_cast<std::size_t>(c)];
+  // The table stops growing at 10 003 rows: the oldest data row makes room for the new one.
+  if (static_cast<int>(t.rows.size()) >= kScanTableMaxDataRows) {
+    t.rows.pop_front();
+    ++t.droppedRows;
+  }
+  t.rows.push_back(std::move(row));
+  ++revision;
+}
+
+void LiveDisplay::contral_enable() { setEnabled(kRunControls, true); }
+void LiveDisplay::contral_disable() { setEnabled(kRunControls, false); }
+
+void LiveDisplay::LockForRun() {
+  setEnabled({"StartReading", "dbSet", "PrintSet", "Add_Remove_Instruments_Button", "Set_Scan_Button",
+              "Connect_to_Instrument_Menu", "Start_Reading_Menu", "About_Menu", "Exit_comm",
+              "Set_Scan_Control_Menu"},
+             false);
+}
+
+void LiveDisplay::UnlockAfterRun() {
+  setEnabled({"Command1", "Command2", "PrintSet", "Add_Remove_Instruments_Button", "Set_Scan_Button",
+              "Slider1", "About_Menu", "Exit_comm", "Connect_to_Instrument_Menu", "Set_Scan_Control_Menu"},
+             true);
+}
+
+void LiveDisplay::lockAfterInstrumentFailure() {
+  contral_disable();
+  setEnabled({"Connect_to_Instrument_Menu", "Exit_comm", "Add_Remove_Instruments_Button",
+              "Set_Scan_Control_Menu"},
+             true);
+}
+
+void LiveDisplay::resetNoInstrument() {
+  setEnabled({"Set_Scan_Control_Menu", "Start_Reading_Menu", "Stop_Reading_Menu", "StartReading",
+              "StopReading", "DATATable", "dbSet", "Command1", "Command2", "Set_Scan_Button"},
+             false);
+  for (auto& g : channelGrids) {
+    g.clear();
+    g.rows = 4;
+  }
+  scanControlRows.assign(4, {});
+  ++revision;
+}
+
+}  // namespace kalivor
