@@ -1,5 +1,6 @@
 #include "common/numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -33,6 +34,30 @@ std::size_t scanNumber(std::string_view s) {
   return p;
 }
 
+// For an unsigned decimal number as scanNumber accepts it: true when its value is below 1, from
+// the position of the first non-zero digit and the exponent (large exponents saturate).
+bool magnitudeBelowOne(std::string_view number) {
+  const std::size_t e = number.find_first_of("eE");
+  const std::string_view mantissa = number.substr(0, e);
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const std::size_t first = mantissa.find_first_not_of("0.");
+  if (first == std::string_view::npos) return true;  // all zeros
+  // Power of ten of the first significant digit, e.g. 0 for "5.2", -3 for "0.004".
+  std::int64_t power = first < point ? static_cast<std::int64_t>(point - first - 1)
+                                     : -static_cast<std::int64_t>(first - point);
+  if (e != std::string_view::npos) {
+    std::size_t q = e + 1;
+    bool negative = false;
+    if (q < number.size() && (number[q] == '+' || number[q] == '-')) negative = number[q++] == '-';
+    std::int64_t exponent = 0;
+    for (; q < number.size() && isDigit(number[q]); ++q) {
+      exponent = std::min<std::int64_t>(exponent * 10 + (number[q] - '0'), 1'000'000'000);
+    }
+    power += negative ? -exponent : exponent;
+  }
+  return power < 0;
+}
+
 double convert(std::string_view number) {
   // from_chars does not take a leading '+'.
   bool negative = false;
@@ -43,10 +68,10 @@ double convert(std::string_view number) {
   double v = 0;
   const auto res = std::from_chars(number.data(), number.data() + number.size(), v);
   if (res.ec == std::errc::result_out_of_range) {
-    // Either an overflow or an underflow: tell them apart by the exponent's sign.
-    const auto e = number.find_first_of("eE");
-    const bool tiny = e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-';
-    v = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    // Either an overflow or an underflow. The exponent's sign alone does not tell them apart
+    // ("0.000...1" underflows without one, "0.000...1e+5" with a plus), so look at the power of
+    // ten of the first significant digit.
+    v = magnitudeBelowOne(number) ? 0.0 : std::numeric_limits<double>::infinity();
   }
   return negative ? -v : v;
 }
