@@ -1,0 +1,106 @@
+#pragma once
+// One simulated scanning multimeter: the SCPI state machine behind every session opened to its
+// resource. It scans as the clock advances, so a test moves a ManualClock and polls.
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/clock.h"
+#include "sim/sim_config.h"
+#include "visa/visa_types.h"
+
+namespace kalivor::sim {
+
+class SimInstrument {
+ public:
+  // Throws std::invalid_argument for a fault text or a power-on function that cannot be (the
+  // simulation file parser refuses those with a message before it gets here).
+  SimInstrument(Clock& clock, SimInstrumentConfig config);
+
+  const SimInstrumentConfig& config() const { return config_; }
+  int cardCode() const { return cardCode_; }
+  int channelCount() const { return static_cast<int>(channels_.size()); }
+
+  // The link, as the sessions use it. write takes one whole message; read hands out the queued
+  // answer in pieces of at most count bytes and waits timeoutMs (on the clock) when none is queued.
+  visa::ViStatus write(std::string_view message);
+  visa::ViStatus read(unsigned char* buf, visa::ViUInt32 count, visa::ViUInt32* got,
+                      visa::ViUInt32 timeoutMs);
+  // Whether a session may still talk (false once the link has dropped).
+  bool linkUp() const { return !dropped_; }
+
+  // What tests look at. Channels are numbered from 1, as on the front panel.
+  std::string function(int channel) const;  // as rout:scan:func? answers, without quotes
+  std::string transducer(int channel) const;  // RTD or FRTD
+  std::string rtdType(int channel) const;
+  std::string thermocoupleType(int channel) const;
+  bool isSensePair(int channel) const;  // upper-half channel serving a 4-wire measurement
+  double scanTimer() const { return timerSeconds_; }
+  int scanCount() const { return scanCount_; }
+  int readingsTaken();                   // of the current scan, at the clock's time
+  bool scanRunning();                    // triggered and not all readings taken yet
+  std::vector<int> scanChannels() const;  // channels a trigger now would read, in order
+  const std::vector<std::string>& received() const { return received_; }  // every message, raw
+  std::uint64_t exchanges() const { return exchanges_; }  // messages written
+  std::size_t pendingAnswers() const { return output_.size(); }
+  const std::deque<std::string>& errors() const { return errors_; }  // oldest first
+
+  // Plugs a dropped instrument back in: the link works again and the exchange count restarts.
+  void reconnect();
+
+  // The reading a channel gives with a function word, for reading number index of this
+  // instrument's life (counted over all scans). Pure: tests use it to check fetch answers.
+  static double modelValue(std::uint32_t seed, std::uint64_t index, int channel,
+                           std::string_view word);
+
+ private:
+  struct Channel {
+    std::string function = "VOLT";
+    std::string transducer = "RTD";
+    std::string rtdType = "PT100";
+    std::string tcType = "K";
+    bool sensePair = false;
+  };
+  struct Scan {
+    bool triggered = false;
+    LocalMs start = 0;
+    std::uint32_t paceMs = 20;
+    int count = 0;
+    std::vector<int> channels;
+    std::vector<std::string> words;
+    std::uint64_t firstIndex = 0;
+  };
+
+  void resetState();
+  void execute(std::string_view header, std::string_view arguments, bool query,
+               std::vector<std::string>& answers);
+  bool setFunction(int channel, const std::string& word);
+  void updateSensePairs();
+  const Channel& reported(int channel) const;  // a sense pair reports its 4-wire partner
+  void trigger(bool step);
+  std::string fetchAnswer();
+  std::string noise();
+  void pushError(std::string error);
+  bool channelsOf(std::string_view list, std::vector<int>& out);
+
+  Clock& clock_;
+  SimInstrumentConfig config_;
+  FaultSpec fault_;
+  int cardCode_ = 0;
+  std::vector<Channel> channels_;
+  double timerSeconds_ = 0.5;
+  int scanCount_ = 1;
+  Scan scan_;
+  std::uint64_t readingsBefore_ = 0;  // readings of earlier scans, for the value model
+  std::deque<std::string> output_;    // answers not yet read, one message each
+  std::size_t outputPos_ = 0;         // bytes of output_.front() already read
+  std::deque<std::string> errors_;
+  std::vector<std::string> received_;
+  std::uint64_t exchanges_ = 0;
+  std::uint64_t noiseCounter_ = 0;
+  bool dropped_ = false;
+};
+
+}  // namespace kalivor::sim
