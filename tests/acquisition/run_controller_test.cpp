@@ -1,0 +1,320 @@
+#include "acquisition/run_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "common/numbers.h"
+#include "support/scripted_visa.h"
+#include "support/sim_rig.h"
+
+namespace kalivor {
+namespace {
+
+using testing::SimRig;
+
+std::size_t countOf(const std::vector<std::string>& v, const std::string& s) {
+  return static_cast<std::size_t>(std::count(v.begin(), v.end(), s));
+}
+
+// Channel functions of meter i set the way the scan settings window would send them.
+void setFunctions(SimRig& rig, std::size_t meter, int channels, const std::string& word, int active) {
+  for (int c = 1; c <= channels; ++c) {
+    rig.meter(meter).write("rout:scan:func " + std::to_string(c) + ",\"" + (c <= active ? word : "NONE") + "\"\n");
+  }
+}
+
+struct RunTest : ::testing::Test {
+  SimRig rig;
+  void select(int n) {
+    rig.selectFirst(n);
+    rig.messages.clear();
+  }
+};
+
+TEST_F(RunTest, AfterNChannelReadingsStoresFiveScansWithTheirOwnStamps) {
+  setFunctions(rig, 0, 20, "VOLT", 10);
+  select(1);
+  ScanSetup& s = rig.tables.setup[0];
+  s.scanCount_Status = 0;
+  s.ScanCount = "50";
+  rig.tables.DatabaseName[0] = "Record1";
+  rig.run.StartReading_Click();
+
+  const auto sent = rig.received(0);
+  EXPECT_EQ(countOf(sent, "rout:scan:count 50\n"), 1u);
+  EXPECT_EQ(countOf(sent, "rout:scan:SCAN\n"), 1u);
+  EXPECT_EQ(countOf(sent, "fetch?\n"), 1u);
+  EXPECT_EQ(rig.tables.ScansDone[0], 5);
+  const auto& rows = rig.records.files["Record1"];
+  ASSERT_EQ(rows.size(), 5u);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].num, std::to_string(i + 1));
+    EXPECT_NE(rows[i].channels[0], " ");
+    EXPECT_EQ(rows[i].channels[10], " ");  // NONE channel
+    EXPECT_EQ(rows[i].time.size(), 19u);   // yyyy/MM/dd hh:mm:ss
+  }
+  // Stamps come from the polls that saw each sweep complete, so they do not all coincide.
+  EXPECT_LT(rows.front().time, rows.back().time);
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  EXPECT_EQ(rig.display.scanTables[0].rows.size(), 5u);
+  EXPECT_EQ(rig.records.log.back(), "close 0");
+  EXPECT_FALSE(rig.run.running());
+  EXPECT_TRUE(rig.display.isEnabled("StartReading"));
+}
+
+TEST_F(RunTest, ConfiguredCountBelowTheChannelsSetsTheFirstTarget) {
+  setFunctions(rig, 0, 20, "VOLT", 10);
+  select(1);
+  rig.tables.setup[0].scanCount_Status = 0;
+  rig.tables.setup[0].ScanCount = "5";
+  rig.run.StartReading_Click();
+  EXPECT_EQ(rig.run.ConfiguredScanCount[0], 5);
+  EXPECT_EQ(rig.tables.ScansDone[0], 1);
+  EXPECT_EQ(rig.tables.ReadingText[0][5], " ");
+}
+
+TEST_F(RunTest, AfterNScansRunsThreeScansSpacedByTheInterval) {
+  setFunctions(rig, 0, 20, "VOLT", 4);
+  select(1);
+  ScanSetup& s = rig.tables.setup[0];
+  s.scanCount_Status = 1;
+  s.ScanCount = "3";
+  s.ScanInterval = 1;  // Period Scan: from scan start to scan start
+  s.ScanTime = "10";
+  std::vector<LocalMs> triggers;
+  rig.pump.set([&](std::int64_t) {
+    // Seen at the first yield after each trigger (one poll later at most).
+    if (triggers.size() < countOf(rig.meter(0).received(), "rout:scan:SCAN\n")) triggers.push_back(rig.clock.now());
+  });
+  rig.run.StartReading_Click();
+  EXPECT_EQ(rig.tables.ScansDone[0], 3);
+  ASSERT_EQ(triggers.size(), 3u);
+  EXPECT_GE(triggers[1] - triggers[0], 10000);
+  EXPECT_LT(triggers[1] - triggers[0], 10200);
+  EXPECT_GE(triggers[2] - triggers[1], 10000);
+  EXPECT_EQ(countOf(rig.received(0), "rout:scan:count 4\n"), 1u);
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  // Period Scan stamps carry milliseconds.
+  EXPECT_EQ(rig.display.scanTables[0].rows[0][1].size(), 23u);
+}
+
+TEST_F(RunTest, ByStopButtonRunsUntilStopIsPressed) {
+  setFunctions(rig, 0, 20, "VOLT", 2);
+  select(1);
+  rig.tables.setup[0].scanCount_Status = 2;
+  rig.tables.setup[0].ScanTime = "1";
+  rig.pump.set([&](std::int64_t) {
+    if (rig.tables.ScansDone[0] >= 7) rig.run.StopReading_Click();
+  });
+  rig.run.StartReading_Click();
+  EXPECT_EQ(rig.tables.ScansDone[0], 7);
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  EXPECT_FALSE(rig.run.instrumentFailed());
+}
+
+TEST_F(RunTest, FutureStartTimeHoldsTheTriggerUntilItPasses) {
+  setFunctions(rig, 0, 20, "VOLT", 2);
+  select(1);
+  ScanSetup& s = rig.tables.setup[0];
+  s.scanCount_Status = 1;
+  s.ScanCount = "1";
+  s.StartAtTime = 1;
+  const LocalMs start = rig.clock.now() + 3600 * 1000;
+  s.StartTime = formatDateTime(start);
+  LocalMs firstTrigger = 0;
+  rig.pump.set([&](std::int64_t) {
+    if (!firstTrigger && countOf(rig.meter(0).received(), "rout:scan:SCAN\n") == 1) firstTrigger = rig.clock.now();
+  });
+  rig.run.StartReading_Click();
+  EXPECT_EQ(rig.tables.ScansDone[0], 1);
+  EXPECT_GE(firstTrigger, start);
+  EXPECT_LT(firstTrigger, start + 1000);
+}
+
+TEST_F(RunTest, IntervalAcrossMidnightStillTriggers) {
+  EXPECT_EQ(AdjustForMidnight(5, 86399), 86405);
+  EXPECT_EQ(AdjustForMidnight(100, 90), 100);
+  rig.clock.set(makeLocalMs(2024, 5, 6, 23, 59, 50));
+  setFunctions(rig, 0, 20, "VOLT", 2);
+  select(1);
+  ScanSetup& s = rig.tables.setup[0];
+  s.scanCount_Status = 1;
+  s.ScanCount = "4";
+  s.ScanTime = "5";
+  rig.run.StartReading_Click();
+  EXPECT_EQ(rig.tables.ScansDone[0], 4);
+  EXPECT_EQ(rig.clock.localTime().day, 7);
+  EXPECT_LT(rig.clock.now(), makeLocalMs(2024, 5, 7, 0, 0, 30));
+}
+
+TEST_F(RunTest, SlotWithEveryChannelNoneIsLeftOutAndTheOtherRuns) {
+  setFunctions(rig, 0, 20, "VOLT", 3);
+  setFunctions(rig, 1, 10, "VOLT", 0);
+  select(2);
+  for (int d = 0; d < 2; ++d) {
+    rig.tables.setup[static_cast<std::size_t>(d)].scanCount_Status = 1;
+    rig.tables.setup[static_cast<std::size_t>(d)].ScanCount = "2";
+  }
+  rig.run.StartReading_Click();
+  EXPECT_EQ(rig.tables.ScansDone[0], 2);
+  EXPECT_EQ(rig.tables.ScansDone[1], 0);
+  for (const auto& m : rig.received(1)) {
+    EXPECT_NE(m.rfind("rout:scan:count", 0), 0u) << m;
+    EXPECT_NE(m, "rout:scan:SCAN\n");
+    EXPECT_NE(m, "fetch?\n");
+  }
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+}
+
+TEST_F(RunTest, NoChannelAnywhereSaysNoScanFunction) {
+  setFunctions(rig, 0, 20, "VOLT", 0);
+  select(1);
+  rig.run.StartReading_Click();
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"No scan function"});
+  EXPECT_TRUE(rig.display.isEnabled("StartReading"));
+  EXPECT_EQ(countOf(rig.received(0), "rout:scan:SCAN\n"), 0u);
+}
+
+TEST_F(RunTest, LongAnswersAreReadInPiecesAndEveryReadingLandsOnItsChannel) {
+  setFunctions(rig, 0, 20, "VOLT", 20);
+  select(1);
+  rig.tables.setup[0].scanCount_Status = 0;
+  rig.tables.setup[0].ScanCount = "200";  // about 3 KB of answer
+  rig.tables.DatabaseName[0] = "Record2";
+  rig.run.StartReading_Click();
+  const auto& rows = rig.records.files["Record2"];
+  ASSERT_EQ(rows.size(), 10u);
+  for (const auto& row : rows) {
+    for (const auto& v : row.channels) {
+      ASSERT_TRUE(strictNumber(v).has_value()) << "'" << v << "'";  // no half values
+      EXPECT_EQ(v.size(), 13u);
+    }
+  }
+}
+
+TEST_F(RunTest, DroppedConnectionEndsWithTimeoutAndKeepsStoredScans) {
+  auto meters = sim::defaultInstruments();
+  meters[0].fault = "drop-after:120";
+  SimRig r(meters);
+  setFunctions(r, 0, 20, "VOLT", 2);
+  r.selectFirst(1);
+  r.messages.clear();
+  r.tables.setup[0].scanCount_Status = 2;
+  r.tables.setup[0].ScanTime = "1";
+  r.tables.DatabaseName[0] = "Record1";
+  r.run.StartReading_Click();
+  EXPECT_EQ(r.messages.count("Timeout"), 1u);
+  EXPECT_EQ(r.messages.texts().back(), "End of Job.");
+  EXPECT_TRUE(r.run.instrumentFailed());
+  const auto& rows = r.records.files["Record1"];
+  EXPECT_GT(rows.size(), 3u);
+  EXPECT_EQ(rows.size(), static_cast<std::size_t>(r.tables.ScansDone[0]));
+  EXPECT_EQ(r.records.log.back(), "close 0");
+  // Only reconnecting, the setup and leaving stay possible.
+  EXPECT_FALSE(r.display.isEnabled("StartReading"));
+  EXPECT_TRUE(r.display.isEnabled("Connect_to_Instrument_Menu"));
+  EXPECT_TRUE(r.display.isEnabled("Exit_comm"));
+}
+
+TEST_F(RunTest, MissingRecordAfterCreationUnlocksAndClosesWhatWasOpened) {
+  setFunctions(rig, 0, 20, "VOLT", 2);
+  setFunctions(rig, 1, 10, "VOLT", 2);
+  select(2);
+  rig.tables.DatabaseName[0] = "Record1";
+  rig.tables.DatabaseName[1] = "Record2";
+  rig.records.files["Record1"];
+  rig.records.refuseCreate = true;
+  rig.run.StartReading_Click();
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"The database is error!!Please choice a database again."});
+  EXPECT_FALSE(rig.records.open[0]);
+  EXPECT_TRUE(rig.display.isEnabled("StartReading"));
+  EXPECT_FALSE(rig.run.running());
+}
+
+TEST_F(RunTest, RecordErrorEndsTheRunCleanlyKeepingStoredRows) {
+  setFunctions(rig, 0, 20, "VOLT", 2);
+  select(1);
+  rig.tables.setup[0].scanCount_Status = 2;
+  rig.tables.setup[0].ScanTime = "1";
+  rig.tables.DatabaseName[0] = "Record1";
+  rig.records.failAppendAfter = 4;
+  rig.run.StartReading_Click();
+  ASSERT_EQ(rig.messages.texts().size(), 2u);
+  EXPECT_EQ(rig.messages.texts()[0], "Record Record1: disk full");
+  EXPECT_EQ(rig.messages.texts()[1], "End of Job.");
+  EXPECT_EQ(rig.records.files["Record1"].size(), 4u);
+  EXPECT_EQ(rig.records.log.back(), "close 0");
+}
+
+TEST_F(RunTest, NumbersContinueAfterTheRowsAlreadyInTheRecord) {
+  setFunctions(rig, 0, 20, "VOLT", 1);
+  select(1);
+  rig.tables.setup[0].scanCount_Status = 1;
+  rig.tables.setup[0].ScanCount = "2";
+  rig.tables.DatabaseName[0] = "Record1";
+  rig.records.rowBase[0] = 6;
+  rig.run.StartReading_Click();
+  ASSERT_EQ(rig.records.files["Record1"].size(), 2u);
+  EXPECT_EQ(rig.records.files["Record1"][0].num, "7");
+  EXPECT_EQ(rig.records.files["Record1"][1].num, "8");
+}
+
+TEST_F(RunTest, FourWireChannelReadBackMakesItsPartnerNone) {
+  rig.meter(0).write("rout:scan:func 4,\"FRES\"\n");
+  select(1);
+  EXPECT_EQ(rig.tables.channel[0][3].Function, "4W");
+  EXPECT_EQ(rig.tables.channel[0][13].Function, "NONE");
+  EXPECT_EQ(rig.display.ActiveChannelCount[0], 19);
+}
+
+// The worked example of the current conversion, as an exact conversation.
+TEST(StoreScan, CurrentChannelIsConvertedThroughItsShunt) {
+  ManualClock clock;
+  testing::ScriptedVisa visa(clock);
+  int state = 0;
+  visa.resources.push_back({"USB0::1::INSTR", {}, [&](const std::string& w) -> std::string {
+                              if (w == "*IDN?") return "M,M1,S,1\n";
+                              if (w == "rout:state?\n") return "1\n";
+                              if (w == "cal:sec:serial?\n") return "S1\n";
+                              if (w.rfind("rout:scan:func? ", 0) == 0) return w == "rout:scan:func? 2\n" ? "\"VOLT\"\n" : "\"NONE\"\n";
+                              if (w == "rout:scan:SCAN\n") state = 2;
+                              if (w == "rout:scan:state?\n") return std::to_string(state) + "\n";
+                              if (w == "fetch?\n") return "+1.234560E-02,+2.000000E+00\n";
+                              return "";
+                            }});
+  RecordingMessages messages;
+  InstrumentLink link(visa, clock, messages);
+  ScanTables tables;
+  LiveDisplay display;
+  testing::MemoryRecords records;
+  CallbackEventPump pump;
+  RunController run(link, tables, display, records, pump);
+  link.DiscoverInstruments();
+  link.InstrumentCount = 1;
+  tables.setup[0].ChannelCount = 10;
+  tables.setup[0].scanCount_Status = 1;
+  tables.setup[0].ScanCount = "1";
+  for (auto& ch : tables.channel[0]) ch.Function = "NONE";
+  tables.channel[0][0].Function = "DCI";
+  tables.channel[0][0].Ohm = 0.1;
+  run.StartReading_Click();
+  EXPECT_EQ(tables.ScansDone[0], 1);
+  EXPECT_EQ(tables.ReadingText[0][0], "0.123456");
+  EXPECT_EQ(tables.ReadingText[0][1], "+2.000000E+00");
+  EXPECT_EQ(display.channelGrids[0].cells[1][0].text, "0.123456");
+  // DCI channels are not read back; the others are.
+  const auto writes = visa.writesTo("USB0::1::INSTR");
+  EXPECT_EQ(countOf(writes, "rout:scan:func? 1\n"), 0u);
+  EXPECT_EQ(countOf(writes, "rout:scan:func? 2\n"), 1u);  // read back at run start
+}
+
+TEST(RunTime, StampsAndSecondsOfDay) {
+  const LocalDateTime t{2024, 5, 6, 13, 45, 10, 125};
+  EXPECT_EQ(MakeTimeStamp(t, false), "2024/05/06 13:45:10");
+  EXPECT_EQ(MakeTimeStamp(t, true), "2024/05/06 13:45:10:125");
+  EXPECT_DOUBLE_EQ(SecondsOfDay(t), 13 * 3600 + 45 * 60 + 10.125);
+}
+
+}  // namespace
+}  // namespace kalivor
