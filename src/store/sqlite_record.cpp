@@ -1,0 +1,121 @@
+#include "store/sqlite_record.h"
+
+#include <cstring>
+#include <system_error>
+
+namespace kalivor::store::detail {
+
+std::string columnText(sqlite3_stmt* stmt, int column) {
+  const unsigned char* text = sqlite3_column_text(stmt, column);
+  if (text == nullptr) return {};
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)));
+}
+
+const std::string& recordColumnList() {
+  static const std::string list = [] {
+    std::string s = "NUM, Time";
+    for (int c = 1; c <= kRecordChannels; ++c) s += ", CH" + std::to_string(c);
+    return s;
+  }();
+  return list;
+}
+
+std::string recordFailureText(const std::filesystem::path& file, std::string_view action,
+                              std::string_view cause) {
+  std::string text = "Cannot ";
+  text += action;
+  text += " the record ";
+  text += file.string();
+  text += ": ";
+  text += cause;
+  return text;
+}
+
+void configureConnection(sqlite3* db) {
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+}
+
+RecordDb::RecordDb(RecordDb&& other) noexcept
+    : db_(other.db_), path_(std::move(other.path_)) {
+  other.db_ = nullptr;
+}
+
+RecordDb& RecordDb::operator=(RecordDb&& other) noexcept {
+  if (this != &other) {
+    close();
+    db_ = other.db_;
+    path_ = std::move(other.path_);
+    other.db_ = nullptr;
+  }
+  return *this;
+}
+
+void RecordDb::close() {
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+bool RecordDb::readOnly() const { return db_ != nullptr && sqlite3_db_readonly(db_, "main") == 1; }
+
+StoreStatus RecordDb::failure(std::string_view action) const {
+  if (db_ == nullptr) return StoreStatus::failure(recordFailureText(path_, action, "not open"));
+  std::string cause = sqlite3_errmsg(db_);
+  const int sysErr = sqlite3_system_errno(db_);
+  if (sysErr != 0 && (sqlite3_errcode(db_) & 0xFF) == SQLITE_IOERR) {
+    cause += " (" + std::generic_category().message(sysErr) + ")";
+  }
+  return StoreStatus::failure(recordFailureText(path_, action, cause));
+}
+
+StoreStatus RecordDb::exec(const char* sql, std::string_view action) {
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) return failure(action);
+  return StoreStatus::success();
+}
+
+StoreStatus RecordDb::prepare(std::string_view sql, Statement& out, std::string_view action) {
+  out = Statement();
+  if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), out.out(), nullptr) !=
+      SQLITE_OK) {
+    return failure(action);
+  }
+  return StoreStatus::success();
+}
+
+StoreStatus RecordDb::open(const std::filesystem::path& file, OpenMode mode) {
+  close();
+  path_ = file;
+  std::error_code ec;
+  const auto status = std::filesystem::status(file, ec);
+  if (!std::filesystem::exists(status)) {
+    return StoreStatus::failure(recordFailureText(file, "open", "the file does not exist"));
+  }
+  if (std::filesystem::is_directory(status)) {
+    return StoreStatus::failure(recordFailureText(file, "open", "it is a folder, not a file"));
+  }
+  const int flags = mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+  const int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    StoreStatus st = db_ != nullptr ? failure("open")
+                                    : StoreStatus::failure(recordFailureText(
+                                          file, "open", sqlite3_errstr(rc)));
+    close();
+    return st;
+  }
+  configureConnection(db_);
+  // SQLite reads the file lazily; preparing a statement on DATA reads the header and schema, so a
+  // file that is no database or has no usable DATA table fails here with a clear cause.
+  Statement probe;
+  StoreStatus st = prepare("SELECT " + recordColumnList() + " FROM DATA LIMIT 0", probe, "open");
+  if (!st.ok()) {
+    close();
+    return st;
+  }
+  return StoreStatus::success();
+}
+
+}  // namespace kalivor::store::detail

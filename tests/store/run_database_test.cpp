@@ -1,0 +1,241 @@
+#include "store/run_database.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+
+#include "store/record_files.h"
+#include "store/record_lock.h"
+#include "store_fixture.h"
+
+namespace kalivor::store {
+namespace {
+
+using test::TempDataFolder;
+
+std::vector<std::string> channelTexts(const std::string& prefix, int count = 20) {
+  std::vector<std::string> ch;
+  for (int c = 1; c <= count; ++c) ch.push_back(prefix + std::to_string(c));
+  return ch;
+}
+
+TEST(RunDatabase, CreatesTableDataWithExactly22TextColumnsAndTheFolder) {
+  TempDataFolder folder;
+  std::filesystem::path file;
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record1", &file).ok());
+  EXPECT_EQ(file, folder.record("Record1"));
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA table_info(DATA)", -1, &s, nullptr);
+  std::vector<std::string> names;
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)));
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 2)), "TEXT");
+  }
+  sqlite3_finalize(s);
+  sqlite3_prepare_v2(db, "SELECT group_concat(name) FROM sqlite_schema", -1, &s, nullptr);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "DATA");
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+
+  std::vector<std::string> expected = {"NUM", "Time"};
+  for (int c = 1; c <= 20; ++c) expected.push_back("Ch" + std::to_string(c));
+  EXPECT_EQ(names, expected);
+
+  // "0" stores nothing.
+  std::filesystem::path none = "unchanged";
+  EXPECT_TRUE(CreateRunDatabase(folder.root(), "0", &none).ok());
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(listRecordFiles(folder.root()), std::vector<std::string>{"Record1.mdb"});
+}
+
+TEST(RunDatabase, CreationNeverTouchesAnExistingEntry) {
+  TempDataFolder folder;
+  const auto file = test::writeRecord(folder, "Record2", test::numbered(1, 3));
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record2").ok());
+  EXPECT_EQ(test::storedColumn(file, 0), (std::vector<std::string>{"1", "2", "3"}));
+
+  // Not even a file that is no database, nor a read-only one.
+  test::writeFile(folder.record("Record3"), "not a database");
+  std::filesystem::permissions(folder.record("Record3"), std::filesystem::perms::owner_read);
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record3").ok());
+  EXPECT_EQ(test::readFile(folder.record("Record3")), "not a database");
+}
+
+TEST(RunDatabase, UnsafeNamesCreateNothing) {
+  TempDataFolder folder;
+  for (const char* name : {"../Record1", "Record1/x", "Record\n1", "", "  "}) {
+    const StoreStatus st = CreateRunDatabase(folder.root(), name);
+    EXPECT_FALSE(st.ok()) << name;
+    EXPECT_NE(st.error.find("not allowed"), std::string::npos) << st.error;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder.root() / "Record1.mdb"));
+  EXPECT_FALSE(std::filesystem::exists(folder.db()));
+}
+
+class Renumbering : public ::testing::TestWithParam<RenumberMethod> {};
+
+TEST_P(Renumbering, ClosesGapsDeletesNullRowsAndTheRunContinuesAfterThem) {
+  TempDataFolder folder;
+  const auto file =
+      test::writeRecord(folder, "Record1", {"1", "2", "5", "6", std::nullopt, "8", "9"});
+  RunDatabase run;
+  ASSERT_TRUE(run.OpenRunDatabase(file, kRunJournal, GetParam()).ok());
+  EXPECT_EQ(run.RowBase(), 6);
+  EXPECT_EQ(test::storedColumn(file, 0),
+            (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
+  EXPECT_EQ(test::storedColumn(file, 1),
+            (std::vector<std::string>{"t0", "t1", "t2", "t3", "t5", "t6"}));
+  ASSERT_TRUE(run.AppendReadingRow(run.RowBase() + 1, "2024/01/02 03:04:05", channelTexts("v"))
+                  .ok());
+  EXPECT_EQ(test::storedColumn(file, 0).back(), "7");
+}
+
+TEST_P(Renumbering, RewritesEveryNumberThatIsNotItsDecimalText) {
+  TempDataFolder folder;
+  const auto file = test::writeRecord(
+      folder, "Record1", {"05", "abc", std::nullopt, "3", "3", "", "7.0", std::nullopt, "8"});
+  RunDatabase run;
+  ASSERT_TRUE(run.OpenRunDatabase(file, kRunJournal, GetParam()).ok());
+  EXPECT_EQ(run.RowBase(), 7);
+  EXPECT_EQ(test::storedColumn(file, 0),
+            (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothMethods, Renumbering,
+                         ::testing::Values(RenumberMethod::RowByRow, RenumberMethod::SetBased));
+
+TEST(RunDatabase, ASecondRunAppendsAfterTheFirstAndMissingChannelsAreBlank) {
+  TempDataFolder folder;
+  std::filesystem::path file;
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record4", &file).ok());
+  {
+    RunDatabase run;
+    ASSERT_TRUE(run.OpenRunDatabase(file).ok());
+    EXPECT_EQ(run.RowBase(), 0);
+    for (int scan = 1; scan <= 3; ++scan) {
+      ASSERT_TRUE(run.AppendReadingRow(run.RowBase() + scan, "t" + std::to_string(scan),
+                                       channelTexts("a"))
+                      .ok());
+    }
+    // Committed before returning: another connection sees every scan while the run is open.
+    EXPECT_EQ(test::storedColumn(file, 0).size(), 3u);
+  }
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record4").ok());
+  RunDatabase run;
+  ASSERT_TRUE(run.OpenRunDatabase(file).ok());
+  EXPECT_EQ(run.RowBase(), 3);
+  const auto ten = channelTexts("b", 10);  // a 10-channel card
+  ASSERT_TRUE(run.AppendReadingRow(run.RowBase() + 1, "t4", ten).ok());
+  run.CloseRunDatabase();
+  run.CloseRunDatabase();  // closing twice is harmless
+
+  EXPECT_EQ(test::storedColumn(file, 0), (std::vector<std::string>{"1", "2", "3", "4"}));
+  EXPECT_EQ(test::storedColumn(file, 1), (std::vector<std::string>{"t1", "t2", "t3", "t4"}));
+  sqlite3* db = nullptr;
+  sqlite3_open(file.c_str(), &db);
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db, "SELECT ch1, ch10, ch11, ch20 FROM data WHERE num = '4'", -1, &s,
+                     nullptr);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "b1");
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)), "b10");
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 2)), " ");
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 3)), " ");
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  // The run's companions are gone once it is closed.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.db()), {}), 1);
+}
+
+TEST(RunDatabase, FilesThatAreNoRecordGiveAClearMessageAndStayUnchanged) {
+  TempDataFolder folder;
+  const std::string garbage(4096, '\x5a');
+  test::writeFile(folder.record("Record1"), garbage);
+  RunDatabase run;
+  StoreStatus st = run.OpenRunDatabase(folder.record("Record1"));
+  ASSERT_FALSE(st.ok());
+  EXPECT_NE(st.error.find(folder.record("Record1").string()), std::string::npos) << st.error;
+  EXPECT_NE(st.error.find("file is not a database"), std::string::npos) << st.error;
+  EXPECT_EQ(test::readFile(folder.record("Record1")), garbage);
+  EXPECT_FALSE(run.isOpen());
+  EXPECT_FALSE(isRecordInUse(folder.record("Record1")));
+
+  test::execSql(folder.record("Other"), "CREATE TABLE results (x TEXT)");
+  st = run.OpenRunDatabase(folder.record("Other"));
+  EXPECT_NE(st.error.find("no such table: DATA"), std::string::npos) << st.error;
+
+  st = run.OpenRunDatabase(folder.record("Missing"));
+  EXPECT_NE(st.error.find("does not exist"), std::string::npos) << st.error;
+  EXPECT_FALSE(std::filesystem::exists(folder.record("Missing")));
+
+  st = run.AppendReadingRow(1, "t", channelTexts("x"));
+  EXPECT_NE(st.error.find("not open"), std::string::npos) << st.error;
+}
+
+TEST(RunDatabase, HoldsALockThatOthersCanTest) {
+  TempDataFolder folder;
+  const auto file = test::writeRecord(folder, "Record1", test::numbered(1, 2));
+  EXPECT_FALSE(isRecordInUse(file));
+  RunDatabase run;
+  ASSERT_TRUE(run.OpenRunDatabase(file).ok());
+  EXPECT_TRUE(isRecordInUse(file));
+
+  RunDatabase second;
+  const StoreStatus st = second.OpenRunDatabase(file);
+  EXPECT_NE(st.error.find("in use by another run"), std::string::npos) << st.error;
+  EXPECT_TRUE(isRecordInUse(file));  // the refused open must not drop the first run's lock
+
+  // The browser's readers may open the record meanwhile; the run keeps storing.
+  EXPECT_EQ(test::storedColumn(file, 0).size(), 2u);
+  EXPECT_TRUE(run.AppendReadingRow(3, "t", channelTexts("x")).ok());
+
+  run.CloseRunDatabase();
+  EXPECT_FALSE(isRecordInUse(file));
+  EXPECT_FALSE(std::filesystem::exists(lockFilePath(file)));
+}
+
+// A run in another process: the child opens the record and waits; the parent tests and tries to
+// delete it.
+TEST(RunDatabase, ALockHeldByAnotherProcessRefusesDeletion) {
+  TempDataFolder folder;
+  const auto file = test::writeRecord(folder, "Record5", test::numbered(1, 2));
+  int ready[2];
+  int done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    RunDatabase run;
+    const char ok = run.OpenRunDatabase(file).ok() ? 'y' : 'n';
+    (void)!::write(ready[1], &ok, 1);
+    char c;
+    (void)!::read(done[0], &c, 1);
+    run.CloseRunDatabase();
+    ::_exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  EXPECT_TRUE(isRecordInUse(file));
+  RunDatabase here;
+  EXPECT_FALSE(here.OpenRunDatabase(file).ok());
+  EXPECT_EQ(deleteRecordFile(folder.root(), "Record5.mdb"), DeleteOutcome::InUse);
+  EXPECT_TRUE(std::filesystem::exists(file));
+
+  (void)!::write(done[1], "x", 1);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_FALSE(isRecordInUse(file));
+  EXPECT_EQ(deleteRecordFile(folder.root(), "Record5.mdb"), DeleteOutcome::Deleted);
+  EXPECT_FALSE(std::filesystem::exists(file));
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+}
+
+}  // namespace
+}  // namespace kalivor::store
