@@ -1,0 +1,85 @@
+#include "store/record_reader.h"
+
+#include <unistd.h>
+
+#include "store_fixture.h"
+
+namespace kalivor::store {
+namespace {
+
+using test::TempDataFolder;
+
+// The one-query range read must find exactly what a lookup NUM='k' per row finds, also in a file
+// that has not been renumbered (duplicates, "05", text, NULL).
+TEST(RecordReader, RangeReadsMatchTheLookupOfEachNumber) {
+  TempDataFolder folder;
+  const auto file = test::writeRecord(
+      folder, "Record1", {"1", "05", "3", "3", "abc", std::nullopt, "7", "-1", "9x", "10", " 2"});
+  RecordReader reader;
+  ASSERT_TRUE(reader.open(file).ok());
+  std::vector<std::optional<std::string>> range;
+  ASSERT_TRUE(reader.channelValues(4, -2, 12, range).ok());
+  ASSERT_EQ(range.size(), 15u);
+  std::vector<RecordRow> rows;
+  bool any = false;
+  ASSERT_TRUE(reader.pageRows(-2, 12, rows, any).ok());
+  EXPECT_TRUE(any);
+  for (std::int64_t k = -2; k <= 12; ++k) {
+    std::optional<std::string> one;
+    ASSERT_TRUE(reader.channelValue(4, k, one).ok());
+    const auto i = static_cast<std::size_t>(k + 2);
+    EXPECT_EQ(range[i], one) << "NUM " << k;
+    EXPECT_EQ(rows[i][5], one.value_or("")) << "NUM " << k;
+    EXPECT_EQ(rows[i][0], one ? std::to_string(k) : "") << "NUM " << k;
+  }
+  EXPECT_EQ(range[5], "2.4");  // the first of the two rows numbered 3
+  EXPECT_FALSE(range[7].has_value());  // "05" is not row 5
+}
+
+TEST(RecordReader, RenumbersCountsAndReadsAChannel) {
+  TempDataFolder folder;
+  const auto file = test::writeRecord(folder, "Record1", {"1", "2", "5", std::nullopt, "6"});
+  RecordReader reader;
+  ASSERT_TRUE(reader.open(file).ok());
+  std::int64_t count = 0;
+  ASSERT_TRUE(reader.rowCount(count).ok());
+  EXPECT_EQ(count, 5);
+  ASSERT_TRUE(reader.renumber().ok());
+  ASSERT_TRUE(reader.rowCount(count).ok());
+  EXPECT_EQ(count, 4);
+  std::vector<std::optional<std::string>> values;
+  ASSERT_TRUE(reader.channelValues(20, 1, 5, values).ok());
+  EXPECT_EQ(values, (std::vector<std::optional<std::string>>{"0.20", "1.20", "2.20", "4.20",
+                                                             std::nullopt}));
+  EXPECT_NE(reader.channelValues(21, 1, 2, values).error.find("no channel CH21"),
+            std::string::npos);
+  EXPECT_FALSE(reader.channelValues(0, 1, 2, values).ok());
+  EXPECT_FALSE(reader.channelValues(1, 1, 100'000'000, values).ok());
+  EXPECT_TRUE(reader.channelValues(1, 5, 4, values).ok());
+  EXPECT_TRUE(values.empty());
+}
+
+TEST(RecordReader, AReadOnlyFileIsReadButNotRenumbered) {
+  TempDataFolder folder;
+  const auto clean = test::writeRecord(folder, "Record1", test::numbered(1, 3));
+  const auto gappy = test::writeRecord(folder, "Record2", {"1", "3"});
+  // Write protection does not stop root; asking for read-only access does the same there.
+  const bool root = ::geteuid() == 0;
+  for (const auto& f : {clean, gappy}) {
+    std::filesystem::permissions(f, std::filesystem::perms::owner_read);
+  }
+  std::int64_t count = 0;
+  RecordReader reader;
+  ASSERT_TRUE(reader.open(clean, root).ok());
+  EXPECT_TRUE(reader.renumberAndCount(count).ok());
+  EXPECT_EQ(count, 3);
+
+  ASSERT_TRUE(reader.open(gappy, root).ok());
+  const StoreStatus st = reader.renumberAndCount(count);
+  EXPECT_NE(st.error.find("read-only"), std::string::npos) << st.error;
+  reader.close();
+  EXPECT_EQ(test::storedColumn(gappy, 0), (std::vector<std::string>{"1", "3"}));
+}
+
+}  // namespace
+}  // namespace kalivor::store
