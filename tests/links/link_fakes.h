@@ -11,6 +11,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -84,6 +85,8 @@ inline void addSysfsDevice(const TempRoot& root, const SysfsUsbDevice& d) {
 struct FakeUsbDevice {
   // Written message -> answer queued for reading as one message.
   std::map<std::string, std::string> answers;
+  // Or an instrument behind it: the answer to a written message, empty for none.
+  std::function<std::string(const std::string&)> respond;
   std::deque<std::string> pending;
   std::vector<std::string> written;
   std::vector<unsigned long> ioctls;
@@ -135,6 +138,10 @@ class StandinIo final : public SystemIo {
     d->written.push_back(message);
     const auto a = d->answers.find(message);
     if (a != d->answers.end()) d->pending.push_back(a->second);
+    if (d->respond) {
+      std::string answer = d->respond(message);
+      if (!answer.empty()) d->pending.push_back(std::move(answer));
+    }
     return static_cast<std::int64_t>(count);
   }
   std::int64_t read(int fd, void* buf, std::size_t count) override {
