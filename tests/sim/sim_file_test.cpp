@@ -176,15 +176,5 @@ TEST(SimDefaults, TwoNeutralMetersOfCards2And3) {
   EXPECT_EQ(p.instrument(1).function(1), "TCO");
 }
 
-TEST(SimDefaults, CardCodesAsDiscoveryReadsThem) {
-  EXPECT_EQ(cardCodeOf("2\n"), 2);
-  EXPECT_EQ(cardCodeOf("  3"), 3);
-  EXPECT_EQ(cardCodeOf("2.5"), 2);  // halves to even
-  EXPECT_EQ(cardCodeOf("garbage"), 0);
-  EXPECT_EQ(cardCodeOf("1e400"), 0);
-  EXPECT_EQ(channelCountOf(2), 20);
-  for (int code : {0, 1, 3, 4, 5}) EXPECT_EQ(channelCountOf(code), 10);
-}
-
 }  // namespace
 }  // namespace kalivor::sim
