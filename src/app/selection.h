@@ -40,6 +40,10 @@ class InstrumentSelection {
   // Rows of the connect window's grid: one per listed instrument.
   int listedCount() const { return link_.InstrumentCount; }
   int tickedCount() const;
+  const std::string& modelOf(int row) const { return link_.identified[static_cast<std::size_t>(row)].Model; }
+  const std::string& descriptionOf(int row) const {
+    return link_.identified[static_cast<std::size_t>(row)].Description;
+  }
 
   std::array<bool, kMaxInstruments> Check1{};
   std::array<bool, kMaxInstruments> Check1Visible{};

@@ -98,6 +98,15 @@ void SimInstrument::resetState() {
   scan_ = Scan{};
 }
 
+void SimInstrument::setFault(std::string_view fault) {
+  const auto spec = parseFault(fault);
+  if (!spec) throw std::invalid_argument("unknown fault \"" + std::string(fault) + "\"");
+  fault_ = *spec;
+  config_.fault = std::string(fault);
+  exchanges_ = 0;
+  dropped_ = false;
+}
+
 void SimInstrument::reconnect() {
   dropped_ = false;
   exchanges_ = 0;

@@ -49,6 +49,9 @@ class SimInstrument {
 
   // Plugs a dropped instrument back in: the link works again and the exchange count restarts.
   void reconnect();
+  // Changes the fault while the meter is in use (a meter that goes silent mid-run, say); the
+  // exchange count of drop-after starts again. Throws std::invalid_argument for a bad fault text.
+  void setFault(std::string_view fault);
 
   // The reading a channel gives with a function word, for reading number index of this
   // instrument's life (counted over all scans). Pure: tests use it to check fetch answers.

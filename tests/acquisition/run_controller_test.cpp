@@ -217,6 +217,32 @@ TEST_F(RunTest, DroppedConnectionEndsWithTimeoutAndKeepsStoredScans) {
   EXPECT_TRUE(r.display.isEnabled("Exit_comm"));
 }
 
+TEST_F(RunTest, SilentMidRunCostsTheTimeOutOnTheManualClockOnly) {
+  setFunctions(rig, 0, 20, "VOLT", 2);
+  select(1);
+  rig.tables.setup[0].scanCount_Status = 2;
+  rig.tables.setup[0].ScanTime = "1";
+  rig.tables.DatabaseName[0] = "Record1";
+  bool silenced = false;
+  LocalMs silencedAt = 0;
+  rig.pump.set([&](std::int64_t) {
+    if (!silenced && rig.tables.ScansDone[0] >= 3) {
+      silenced = true;
+      silencedAt = rig.clock.now();
+      rig.meter(0).setFault("silent");
+    }
+  });
+  rig.run.StartReading_Click();
+  EXPECT_EQ(rig.messages.count("Timeout"), 1u);
+  EXPECT_EQ(rig.messages.texts().back(), "End of Job.");
+  EXPECT_EQ(rig.tables.ScansDone[0], 3);
+  EXPECT_EQ(rig.records.files["Record1"].size(), 3u);
+  EXPECT_TRUE(rig.run.instrumentFailed());
+  // One session time-out passed, on the manual clock.
+  EXPECT_GE(rig.clock.now() - silencedAt, 30000);
+  EXPECT_LT(rig.clock.now() - silencedAt, 32000);
+}
+
 TEST_F(RunTest, MissingRecordAfterCreationUnlocksAndClosesWhatWasOpened) {
   setFunctions(rig, 0, 20, "VOLT", 2);
   setFunctions(rig, 1, 10, "VOLT", 2);

@@ -1,0 +1,63 @@
+#include "acquisition/ui/scan_table_model.h"
+
+namespace kalivor {
+
+ScanTableModel::ScanTableModel(const LiveDisplay& display, int slot, QObject* parent)
+    : QAbstractTableModel(parent), display_(display), slot_(slot) {
+  sync();
+}
+
+int ScanTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int ScanTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columns_; }
+
+QVariant ScanTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::TextAlignmentRole)) return {};
+  if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+  const auto& rows = table().rows;
+  if (index.row() >= static_cast<int>(rows.size())) return {};
+  const auto& row = rows[static_cast<std::size_t>(index.row())];
+  if (index.column() >= static_cast<int>(row.size())) return {};
+  return QString::fromStdString(row[static_cast<std::size_t>(index.column())]);
+}
+
+QVariant ScanTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
+  const auto& header = table().header;
+  if (header.size() < 2 || section >= static_cast<int>(header[1].size())) return {};
+  return QString::fromStdString(header[1][static_cast<std::size_t>(section)]);
+}
+
+void ScanTableModel::sync() {
+  const ScanTable& t = table();
+  const int rows = static_cast<int>(t.rows.size());
+  const int columns = t.header.empty() ? 0 : static_cast<int>(t.header[1].size());
+  if (columns != columns_ || t.droppedRows != dropped_ || rows < rows_) {
+    beginResetModel();
+    rows_ = rows;
+    columns_ = columns;
+    dropped_ = t.droppedRows;
+    endResetModel();
+    return;
+  }
+  if (rows > rows_) {
+    beginInsertRows({}, rows_, rows - 1);
+    rows_ = rows;
+    endInsertRows();
+  }
+}
+
+std::string ScanTableModel::cellText(std::int64_t gridRow, int column) const {
+  const ScanTable& t = table();
+  if (gridRow < 2) {
+    if (t.header.size() < 2 || column < 0 || column >= static_cast<int>(t.header[1].size())) return {};
+    return t.header[static_cast<std::size_t>(gridRow)][static_cast<std::size_t>(column)];
+  }
+  // Row s + 1 holds scan s; dropped rows shift the scans that are kept.
+  const std::int64_t r = gridRow - 2 - t.droppedRows;
+  if (r < 0 || r >= static_cast<std::int64_t>(t.rows.size())) return {};
+  const auto& row = t.rows[static_cast<std::size_t>(r)];
+  if (column < 0 || column >= static_cast<int>(row.size())) return {};
+  return row[static_cast<std::size_t>(column)];
+}
+
+}  // namespace kalivor

@@ -1,0 +1,340 @@
+#include "app/ui/main_form.h"
+
+#include <QAction>
+#include <cstdlib>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+
+#include "acquisition/ui/scan_table_model.h"
+#include "app/ui/connect_form.h"
+#include "app/ui/qt_seams.h"
+
+namespace kalivor {
+
+namespace {
+constexpr double kWindowWidth = 16650;
+constexpr double kTabTop = 8400;
+constexpr double kTabHeight = 3900;
+constexpr double kScanControlTop = kTabTop + kTabHeight + 120;
+constexpr std::array<int, 6> kScanControlWidths = {3202, 1040, 1040, 1755, 1995, 1987};
+
+QTableWidget* makeGrid(QWidget* parent, const QString& name, int rows, int columns) {
+  auto* g = new QTableWidget(rows, columns, parent);
+  g->setObjectName(name);
+  g->horizontalHeader()->hide();
+  g->verticalHeader()->hide();
+  g->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  g->setSelectionMode(QAbstractItemView::NoSelection);
+  g->setFocusPolicy(Qt::NoFocus);
+  return g;
+}
+
+void setCell(QTableWidget* g, int r, int c, const QString& text, const QColor* background = nullptr) {
+  QTableWidgetItem* item = g->item(r, c);
+  if (!item) {
+    item = new QTableWidgetItem;
+    item->setTextAlignment(Qt::AlignCenter);
+    g->setItem(r, c, item);
+  }
+  if (item->text() != text) item->setText(text);
+  item->setBackground(background ? QBrush(*background) : QBrush());
+}
+}  // namespace
+
+MainForm::MainForm(Program& program, QWidget* parent) : QMainWindow(parent), p_(program) {
+  setObjectName("MainForm");
+  setWindowTitle("KALIVOR MAIN");
+  buildMenus();
+  buildControls();
+  p_.run.setObserver(this);
+  p_.selection.hooks.unloadScanSettings = [this] {
+    if (unloadScanSettings) unloadScanSettings();
+  };
+  p_.selection.hooks.unloadDataTable = [this] {
+    if (unloadDataTable) unloadDataTable();
+  };
+}
+
+MainForm::~MainForm() {
+  p_.run.setObserver(nullptr);
+  p_.selection.hooks = {};
+}
+
+QPushButton* MainForm::button(const char* name, const QString& caption) {
+  auto* b = new QPushButton(caption, centralWidget());
+  b->setObjectName(name);
+  return b;
+}
+
+void MainForm::buildMenus() {
+  auto action = [this](QMenu* menu, const char* name, const QString& caption) {
+    auto* a = menu->addAction(caption);
+    a->setObjectName(name);
+    return a;
+  };
+  QMenu* connectTool = menuBar()->addMenu("Connect/Tool");
+  connectTool->setObjectName("Connect_Tool");
+  Connect_to_Instrument_Menu = action(connectTool, "Connect_to_Instrument_Menu", "Connect to Instrument");
+  Set_Scan_Control_Menu = action(connectTool, "Set_Scan_Control_Menu", "Set Scan Control");
+  QMenu* operation = menuBar()->addMenu("Operation");
+  operation->setObjectName("Operation_Menu");
+  Start_Reading_Menu = action(operation, "Start_Reading_Menu", "Start Reading");
+  Stop_Reading_Menu = action(operation, "Stop_Reading_Menu", "Stop Reading");
+  QMenu* view = menuBar()->addMenu("View");
+  view->setObjectName("view");
+  Record_View_Menu = action(view, "Record_View_Menu", "Record View");
+  Record_Draw_Menu = action(view, "Record_Draw_Menu", "Record Draw");
+  QMenu* help = menuBar()->addMenu("Help");
+  help->setObjectName("Help");
+  About_Menu = action(help, "About_Menu", "About");
+  Exit_comm = menuBar()->addAction("Exit");
+  Exit_comm->setObjectName("Exit_comm");
+
+  connect(Connect_to_Instrument_Menu, &QAction::triggered, this, &MainForm::Add_Remove_Instruments_Button_Click);
+  connect(Set_Scan_Control_Menu, &QAction::triggered, this, [this] { if (openScanSettings) openScanSettings(); });
+  connect(Start_Reading_Menu, &QAction::triggered, this, &MainForm::StartReading_Click);
+  connect(Stop_Reading_Menu, &QAction::triggered, this, &MainForm::StopReading_Click);
+  connect(Record_View_Menu, &QAction::triggered, this, [this] { if (openRecordView) openRecordView(); });
+  connect(Record_Draw_Menu, &QAction::triggered, this, [this] { if (openRecordDraw) openRecordDraw(); });
+  connect(About_Menu, &QAction::triggered, this, [this] { if (openAbout) openAbout(); });
+  connect(Exit_comm, &QAction::triggered, this, &MainForm::Exit_comm_Click);
+}
+
+void MainForm::buildControls() {
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+  central->setFixedSize(px(kWindowWidth), px(kScanControlTop + 1560));
+
+  // Toolbar row: printer and the four chart backgrounds sit where the chart's own code puts them.
+  PrintSet = button("PrintSet", "Printer");
+  PrintSet->setToolTip("Printer");
+  PrintSet->setGeometry(px(4920), 0, px(900), px(420));
+  connect(PrintSet, &QPushButton::clicked, this, [this] { if (printChart) printChart(); });
+
+  chartArea = new QWidget(central);
+  chartArea->setObjectName("chartArea");
+  chartArea->setGeometry(0, px(420), px(kWindowWidth), px(kTabTop - 420));
+
+  // The live display.
+  SSTab1 = new QTabWidget(central);
+  SSTab1->setObjectName("SSTab1");
+  SSTab1->setGeometry(px(120), px(kTabTop), px(kWindowWidth - 240), px(kTabHeight));
+  for (int d = 0; d < 4; ++d) {
+    auto* page = new QWidget;
+    page->setObjectName(QString("SSTab1_page_%1").arg(d));
+    const double w = kWindowWidth - 480;
+    auto* grid = makeGrid(page, QString("Channel_MSFlexGrid_%1").arg(d), 4, 10);
+    grid->setGeometry(px(60), px(60), px(w), px(1260));
+    for (int c = 0; c < 10; ++c) grid->setColumnWidth(c, px(w / 10) - 1);
+    for (int r = 0; r < 4; ++r) grid->setRowHeight(r, px(1260 / 4.0) - 1);
+    grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Channel_MSFlexGrid[static_cast<std::size_t>(d)] = grid;
+
+    auto* table = new QTableView(page);
+    table->setObjectName(QString("MSFlexGrid2_%1").arg(d));
+    table->setGeometry(px(60), px(1400), px(w - 3300), px(kTabHeight - 1900));
+    auto* model = new ScanTableModel(p_.display, d, table);
+    table->setModel(model);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setDefaultSectionSize(px(1100));
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    scanTableModels[static_cast<std::size_t>(d)] = model;
+    MSFlexGrid2[static_cast<std::size_t>(d)] = table;
+
+    auto* fetchLabel = new QLabel("Fetch Time :", page);
+    fetchLabel->setGeometry(px(w - 3120), px(1400), px(3000), px(255));
+    auto* list = new QListWidget(page);
+    list->setObjectName(QString("ListFetchTime_%1").arg(d));
+    list->setGeometry(px(w - 3120), px(1680), px(3180), px(kTabHeight - 2180));
+    ListFetchTime[static_cast<std::size_t>(d)] = list;
+    SSTab1->addTab(page, QString("Deviec %1").arg(d));
+  }
+
+  ScanControl_MSFlexGrid = makeGrid(central, "ScanControl_MSFlexGrid", 4, 6);
+  double width = 0;
+  for (int c = 0; c < 6; ++c) {
+    ScanControl_MSFlexGrid->setColumnWidth(c, px(kScanControlWidths[static_cast<std::size_t>(c)]));
+    width += kScanControlWidths[static_cast<std::size_t>(c)];
+  }
+  ScanControl_MSFlexGrid->setGeometry(px(120), px(kScanControlTop), px(width + 60), px(1360));
+  for (int r = 0; r < 4; ++r) ScanControl_MSFlexGrid->setRowHeight(r, px(1300 / 4.1));
+  ScanControl_MSFlexGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+  // Run and window buttons beside the scan-control grid.
+  const double bx = width + 360;
+  const double bw = 1600;
+  const double bh = 400;
+  struct B { const char* name; const char* caption; QPushButton** slot; };
+  const B buttons[] = {
+      {"Add_Remove_Instruments_Button", "Add / Remove Instruments", &Add_Remove_Instruments_Button},
+      {"Set_Scan_Button", "Set Scan Control", &Set_Scan_Button},
+      {"StartReading", "Start", &StartReading},
+      {"StopReading", "Stop", &StopReading},
+      {"DATATable", "See Value .", &DATATable},
+      {"dbSet", "Data save", &dbSet},
+      {"RecordView", "Open Record", &RecordView},
+      {"RecordDraw", "Record Draw", &RecordDraw},
+  };
+  for (std::size_t i = 0; i < std::size(buttons); ++i) {
+    auto* b = button(buttons[i].name, buttons[i].caption);
+    const double x = bx + static_cast<double>(i / 3) * (bw + 90);
+    const double y = kScanControlTop + static_cast<double>(i % 3) * (bh + 60);
+    b->setGeometry(px(x), px(y), px(bw), px(bh));
+    *buttons[i].slot = b;
+  }
+  Add_Remove_Instruments_Button->setGeometry(px(bx), px(kScanControlTop), px(bw), px(bh));
+  connect(Add_Remove_Instruments_Button, &QPushButton::clicked, this, &MainForm::Add_Remove_Instruments_Button_Click);
+  connect(Set_Scan_Button, &QPushButton::clicked, this, [this] { if (openScanSettings) openScanSettings(); });
+  connect(StartReading, &QPushButton::clicked, this, &MainForm::StartReading_Click);
+  connect(StopReading, &QPushButton::clicked, this, &MainForm::StopReading_Click);
+  connect(DATATable, &QPushButton::clicked, this, [this] { if (openDataTable) openDataTable(); });
+  connect(dbSet, &QPushButton::clicked, this, [this] { if (openDatabaseSelection) openDatabaseSelection(); });
+  connect(RecordView, &QPushButton::clicked, this, [this] { if (openRecordView) openRecordView(); });
+  connect(RecordDraw, &QPushButton::clicked, this, [this] { if (openRecordDraw) openRecordDraw(); });
+
+  auto* nowLabel = new QLabel("Now Time Seconds :", central);
+  nowLabel->setGeometry(px(bx + 2 * (bw + 90)), px(kScanControlTop + 2 * (bh + 60)), px(1500), px(bh));
+  NowTimeSeconds = new QLineEdit(central);
+  NowTimeSeconds->setObjectName("NowTimeSeconds");
+  NowTimeSeconds->setReadOnly(true);
+  NowTimeSeconds->setGeometry(px(bx + 2 * (bw + 90) + 1500), px(kScanControlTop + 2 * (bh + 60)), px(1200), px(bh));
+}
+
+void MainForm::load() {
+  p_.startUp();
+  syncFromCore();
+}
+
+void MainForm::syncEnabled() {
+  const LiveDisplay& d = p_.display;
+  for (QAction* a : findChildren<QAction*>()) {
+    if (!a->objectName().isEmpty()) a->setEnabled(d.isEnabled(fromQt(a->objectName())));
+  }
+  for (QPushButton* b : centralWidget()->findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+    if (!b->objectName().isEmpty()) b->setEnabled(d.isEnabled(fromQt(b->objectName())));
+  }
+}
+
+void MainForm::syncChannelGrid(int slot) {
+  const ChannelGrid& g = p_.display.channelGrids[static_cast<std::size_t>(slot)];
+  QTableWidget* w = Channel_MSFlexGrid[static_cast<std::size_t>(slot)];
+  if (w->rowCount() != g.rows) w->setRowCount(g.rows);
+  const int rowHeight = px(1260 / 4.0) - 1;
+  for (int r = 0; r < g.rows; ++r) {
+    w->setRowHeight(r, rowHeight);
+    for (int c = 0; c < 10; ++c) {
+      const GridCell& cell = g.cells[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+      if (cell.background) {
+        const QColor color = toQColor(*cell.background);
+        setCell(w, r, c, toQt(cell.text), &color);
+      } else {
+        const QColor face = palette().color(QPalette::Button);
+        setCell(w, r, c, toQt(cell.text), &face);
+      }
+    }
+  }
+}
+
+void MainForm::syncScanControl() {
+  const auto& rows = p_.display.scanControlRows;
+  const int n = std::max<int>(static_cast<int>(rows.size()), 4);
+  ScanControl_MSFlexGrid->setRowCount(n);
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < 6; ++c) {
+      const QString text = r < static_cast<int>(rows.size()) ? toQt(rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)]) : QString();
+      setCell(ScanControl_MSFlexGrid, r, c, text);
+    }
+  }
+}
+
+void MainForm::syncFromCore() {
+  const LiveDisplay& d = p_.display;
+  for (auto* m : scanTableModels) m->sync();
+  if (d.revision == shownRevision_) return;
+  shownRevision_ = d.revision;
+  syncEnabled();
+  for (int i = 0; i < 4; ++i) {
+    const TabState& t = d.tabs[static_cast<std::size_t>(i)];
+    SSTab1->setTabText(i, toQt(t.caption));
+    SSTab1->setTabVisible(i, t.visible);
+    syncChannelGrid(i);
+    QListWidget* list = ListFetchTime[static_cast<std::size_t>(i)];
+    const auto& stamps = d.ListFetchTime[static_cast<std::size_t>(i)];
+    if (list->count() != static_cast<int>(stamps.size())) {
+      list->clear();
+      for (const auto& s : stamps) list->addItem(toQt(s));
+    }
+  }
+  if (SSTab1->currentIndex() != d.selectedTab && d.selectedTab >= 0 && d.selectedTab < 4) SSTab1->setCurrentIndex(d.selectedTab);
+  syncScanControl();
+  NowTimeSeconds->setText(toQt(d.NowTimeSeconds));
+}
+
+void MainForm::StartReading_Click() {
+  if (p_.run.running()) return;
+  syncFromCore();
+  p_.run.StartReading_Click();
+  syncFromCore();
+  if (closeRequested_) close();
+}
+
+void MainForm::StopReading_Click() {
+  p_.run.StopReading_Click();
+  syncFromCore();
+}
+
+void MainForm::Add_Remove_Instruments_Button_Click() {
+  if (p_.run.running()) return;
+  connectForm_.reset();
+  if (unloadDataTable) unloadDataTable();
+  connectForm_ = std::make_unique<Connect_Form>(p_.selection, this);
+  if (onConnectFormShown) {
+    Connect_Form* form = connectForm_.get();
+    QMetaObject::invokeMethod(this, [this, form] { onConnectFormShown(*form); }, Qt::QueuedConnection);
+  }
+  connectForm_->exec();
+  p_.selection.applyToMainWindow();
+  syncFromCore();
+}
+
+void MainForm::Exit_comm_Click() {
+  // Ends at once: no unload steps, no session closed.
+  shutDown_ = true;
+  if (exitNow) {
+    exitNow();
+  } else {
+    std::_Exit(0);
+  }
+}
+
+void MainForm::scanStored(int, std::int64_t) { syncFromCore(); }
+void MainForm::fetchDone(int) { syncFromCore(); }
+void MainForm::runEnded() { syncFromCore(); }
+
+void MainForm::closeEvent(QCloseEvent* event) {
+  if (p_.run.running()) {
+    // The run loop is further up this call stack: stop it, and close once it has unwound and
+    // closed its records.
+    closeRequested_ = true;
+    p_.run.StopReading_Click();
+    event->ignore();
+    return;
+  }
+  if (!shutDown_) {
+    shutDown_ = true;
+    p_.shutdown();
+  }
+  event->accept();
+}
+
+}  // namespace kalivor

@@ -1,0 +1,94 @@
+#pragma once
+// MainForm ("KALIVOR MAIN"): menus and buttons, the live display of every selected instrument,
+// the trend chart, and the doors to every other window. It shows the core's state and forwards
+// events to it; the run itself is the core's run controller.
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "acquisition/run_controller.h"
+#include "app/program.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTabWidget;
+class QTableView;
+class QTableWidget;
+
+namespace kalivor {
+
+class Connect_Form;
+class ScanTableModel;
+
+class MainForm final : public QMainWindow, public RunObserver {
+  Q_OBJECT
+ public:
+  explicit MainForm(Program& program, QWidget* parent = nullptr);
+  ~MainForm() override;
+
+  // Start-up as the window loads (not in the constructor, so tests can prepare the program).
+  void load();
+  // Brings every control up to date with the core.
+  void syncFromCore();
+
+  // Handlers.
+  void StartReading_Click();
+  void StopReading_Click();
+  // Instrument selection; `beforeExec` lets tests work the connect window while it is modal.
+  void Add_Remove_Instruments_Button_Click();
+  void Exit_comm_Click();
+
+  // Doors to the other windows; each is set by the window that exists (nothing happens before).
+  std::function<void()> openScanSettings, unloadScanSettings, openDataTable, unloadDataTable,
+      openDatabaseSelection, openRecordView, openRecordDraw, openAbout, printChart;
+  // How Exit ends the program (at once; tests put a stand-in here).
+  std::function<void()> exitNow;
+  // Runs while the connect window is shown modally (tests tick and confirm from here).
+  std::function<void(Connect_Form&)> onConnectFormShown;
+
+  Program& program() { return p_; }
+  bool closing() const { return closeRequested_; }
+
+  // Controls, by their names.
+  QAction *Connect_to_Instrument_Menu, *Set_Scan_Control_Menu, *Start_Reading_Menu,
+      *Stop_Reading_Menu, *Record_View_Menu, *Record_Draw_Menu, *About_Menu, *Exit_comm;
+  QPushButton *Add_Remove_Instruments_Button, *Set_Scan_Button, *StartReading, *StopReading,
+      *DATATable, *RecordView, *RecordDraw, *dbSet, *PrintSet;
+  QTabWidget* SSTab1;
+  std::array<QTableWidget*, 4> Channel_MSFlexGrid{};
+  std::array<QTableView*, 4> MSFlexGrid2{};
+  std::array<QListWidget*, 4> ListFetchTime{};
+  std::array<ScanTableModel*, 4> scanTableModels{};
+  QTableWidget* ScanControl_MSFlexGrid;
+  QLineEdit* NowTimeSeconds;
+  QWidget* chartArea;  // the trend chart lives here
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+  // RunObserver
+  void scanStored(int slot, std::int64_t scanNumber) override;
+  void fetchDone(int slot) override;
+  void runEnded() override;
+
+ private:
+  void buildMenus();
+  void buildControls();
+  void syncEnabled();
+  void syncChannelGrid(int slot);
+  void syncScanControl();
+  QPushButton* button(const char* name, const QString& caption);
+
+  Program& p_;
+  std::unique_ptr<Connect_Form> connectForm_;
+  std::uint64_t shownRevision_ = ~0ull;
+  bool closeRequested_ = false;
+  bool shutDown_ = false;
+};
+
+}  // namespace kalivor
