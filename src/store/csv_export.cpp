@@ -87,6 +87,7 @@ StoreStatus exportRecordCsv(const std::filesystem::path& recordFile, std::FILE* 
   if (rowsWritten != nullptr) *rowsWritten = 0;
   detail::RecordDb db;
   if (StoreStatus st = db.open(recordFile, detail::OpenMode::ReadOnly); !st.ok()) return st;
+  detail::enableMappedReads(db.handle());
   // One read transaction: a run appending meanwhile cannot tear the export.
   if (StoreStatus st = db.exec("BEGIN", "read"); !st.ok()) return st;
   detail::Statement rows;

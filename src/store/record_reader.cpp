@@ -35,32 +35,69 @@ StoreStatus checkChannel(const std::filesystem::path& file, int channel) {
 }  // namespace
 
 StoreStatus RecordReader::open(const std::filesystem::path& recordFile, bool readOnly) {
-  return db_.open(recordFile, readOnly ? detail::OpenMode::ReadOnly : detail::OpenMode::ReadWrite);
+  close();
+  StoreStatus st =
+      db_.open(recordFile, readOnly ? detail::OpenMode::ReadOnly : detail::OpenMode::ReadWrite);
+  if (st.ok()) detail::enableMappedReads(db_.handle());
+  return st;
 }
 
-StoreStatus RecordReader::renumberInTransaction(RenumberMethod method) {
-  if (db_.readOnly()) {
-    bool needed = false;
-    if (detail::renumberNeeded(db_.handle(), needed) != SQLITE_OK) {
-      return db_.failure(kRenumberAction);
-    }
-    if (needed) {
-      return StoreStatus::failure(
-          detail::recordFailureText(db_.path(), kRenumberAction, "the file is read-only"));
-    }
-    return StoreStatus::success();
+void RecordReader::endRead() {
+  if (inRead_) sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr);
+  inRead_ = false;
+  tidy_ = false;
+}
+
+void RecordReader::close() {
+  endRead();
+  db_.close();
+}
+
+StoreStatus RecordReader::beginSnapshot(bool& tidy) {
+  tidy = false;
+  if (StoreStatus st = db_.exec("BEGIN", "read"); !st.ok()) return st;
+  inRead_ = true;
+  bool needed = true;
+  if (detail::renumberNeeded(db_.handle(), needed) != SQLITE_OK) {
+    StoreStatus st = db_.failure(kRenumberAction);
+    endRead();
+    return st;
   }
-  if (detail::renumberRows(db_.handle(), method) != SQLITE_OK) return db_.failure(kRenumberAction);
+  tidy = !needed;
+  tidy_ = tidy;
   return StoreStatus::success();
 }
 
+StoreStatus RecordReader::renumberAndCount(std::int64_t& count, RenumberMethod method) {
+  count = 0;
+  endRead();
+  // Most records need nothing: test in a read transaction and write only when needed, so
+  // looking at a record neither waits for a run's appends nor changes the file.
+  bool tidy = false;
+  if (StoreStatus st = beginSnapshot(tidy); !st.ok()) return st;
+  if (!tidy) {
+    endRead();
+    if (db_.readOnly()) {
+      return StoreStatus::failure(
+          detail::recordFailureText(db_.path(), kRenumberAction, "the file is read-only"));
+    }
+    if (StoreStatus st = db_.exec("BEGIN IMMEDIATE", kRenumberAction); !st.ok()) return st;
+    StoreStatus st;
+    if (detail::renumberRows(db_.handle(), method) != SQLITE_OK) st = db_.failure(kRenumberAction);
+    if (st.ok()) st = db_.exec("COMMIT", kRenumberAction);
+    if (!st.ok()) {
+      sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+      return st;
+    }
+    // Another opener may have written in between; the reads then go by NUM, not by position.
+    if (StoreStatus st2 = beginSnapshot(tidy); !st2.ok()) return st2;
+  }
+  return rowCount(count);
+}
+
 StoreStatus RecordReader::renumber(RenumberMethod method) {
-  const char* begin = db_.readOnly() ? "BEGIN" : "BEGIN IMMEDIATE";
-  if (StoreStatus st = db_.exec(begin, kRenumberAction); !st.ok()) return st;
-  StoreStatus st = renumberInTransaction(method);
-  if (st.ok()) st = db_.exec("COMMIT", kRenumberAction);
-  if (!st.ok()) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-  return st;
+  std::int64_t count = 0;
+  return renumberAndCount(count, method);
 }
 
 StoreStatus RecordReader::rowCount(std::int64_t& count) {
@@ -75,18 +112,31 @@ StoreStatus RecordReader::rowCount(std::int64_t& count) {
   return StoreStatus::success();
 }
 
-StoreStatus RecordReader::renumberAndCount(std::int64_t& count) {
-  count = 0;
-  const char* begin = db_.readOnly() ? "BEGIN" : "BEGIN IMMEDIATE";
-  if (StoreStatus st = db_.exec(begin, kRenumberAction); !st.ok()) return st;
-  StoreStatus st = renumberInTransaction(RenumberMethod::SetBased);
-  if (st.ok()) st = rowCount(count);
-  if (st.ok()) st = db_.exec("COMMIT", kRenumberAction);
-  if (!st.ok()) {
-    sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-    count = 0;
+StoreStatus RecordReader::prepareRange(const std::string& columns, std::int64_t first,
+                                       std::int64_t last, detail::Statement& q) {
+  // Within a tidy snapshot row k is the k-th stored row: fetch by position (stops after the
+  // range) instead of testing the NUM of every row. The last result column is the row's number.
+  if (tidy_) {
+    const std::int64_t from = first < 1 ? 1 : first;
+    if (StoreStatus st = db_.prepare("SELECT " + columns +
+                                         ", CAST(NUM AS INTEGER) FROM DATA ORDER BY rowid"
+                                         " LIMIT ?2 OFFSET ?1 - 1",
+                                     q, "read");
+        !st.ok()) {
+      return st;
+    }
+    sqlite3_bind_int64(q.get(), 1, from);
+    sqlite3_bind_int64(q.get(), 2, last >= from ? last - from + 1 : 0);
+    return StoreStatus::success();
   }
-  return st;
+  if (StoreStatus st =
+          db_.prepare("SELECT " + columns + ", CAST(NUM AS INTEGER)" + rangeFilter(), q, "read");
+      !st.ok()) {
+    return st;
+  }
+  sqlite3_bind_int64(q.get(), 1, first);
+  sqlite3_bind_int64(q.get(), 2, last);
+  return StoreStatus::success();
 }
 
 StoreStatus RecordReader::pageRows(std::int64_t first, std::int64_t last,
@@ -98,17 +148,13 @@ StoreStatus RecordReader::pageRows(std::int64_t first, std::int64_t last,
   rows.resize(static_cast<std::size_t>(last - first + 1));
   std::vector<bool> filled(rows.size(), false);
   detail::Statement q;
-  if (StoreStatus st = db_.prepare("SELECT " + detail::recordColumnList() +
-                                       ", CAST(NUM AS INTEGER)" + rangeFilter(),
-                                   q, "read");
-      !st.ok()) {
+  if (StoreStatus st = prepareRange(detail::recordColumnList(), first, last, q); !st.ok()) {
     return st;
   }
-  sqlite3_bind_int64(q.get(), 1, first);
-  sqlite3_bind_int64(q.get(), 2, last);
   int rc;
   while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
-    const auto i = static_cast<std::size_t>(sqlite3_column_int64(q.get(), kRecordColumns) - first);
+    const auto i =
+        static_cast<std::size_t>(sqlite3_column_int64(q.get(), kRecordColumns) - first);
     if (i >= rows.size() || filled[i]) continue;
     filled[i] = true;
     anyRow = true;
@@ -128,14 +174,9 @@ StoreStatus RecordReader::channelValues(int channel, std::int64_t first, std::in
   if (last < first) return StoreStatus::success();
   values.resize(static_cast<std::size_t>(last - first + 1));
   detail::Statement q;
-  const std::string column = "CH" + std::to_string(channel);
-  if (StoreStatus st = db_.prepare("SELECT " + column + ", CAST(NUM AS INTEGER)" + rangeFilter(),
-                                   q, "read");
-      !st.ok()) {
+  if (StoreStatus st = prepareRange("CH" + std::to_string(channel), first, last, q); !st.ok()) {
     return st;
   }
-  sqlite3_bind_int64(q.get(), 1, first);
-  sqlite3_bind_int64(q.get(), 2, last);
   int rc;
   while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
     const auto i = static_cast<std::size_t>(sqlite3_column_int64(q.get(), 1) - first);
@@ -152,14 +193,25 @@ StoreStatus RecordReader::channelValue(int channel, std::int64_t num,
   if (StoreStatus st = checkChannel(db_.path(), channel); !st.ok()) return st;
   detail::Statement q;
   const std::string column = "CH" + std::to_string(channel);
-  if (StoreStatus st = db_.prepare("SELECT " + column + " FROM DATA WHERE NUM = ?1 LIMIT 1", q,
-                                   "read");
-      !st.ok()) {
-    return st;
+  if (tidy_) {
+    if (num < 1) return StoreStatus::success();
+    if (StoreStatus st = db_.prepare("SELECT " + column +
+                                         " FROM DATA ORDER BY rowid LIMIT 1 OFFSET ?1",
+                                     q, "read");
+        !st.ok()) {
+      return st;
+    }
+    sqlite3_bind_int64(q.get(), 1, num - 1);
+  } else {
+    if (StoreStatus st = db_.prepare("SELECT " + column + " FROM DATA WHERE NUM = ?1 LIMIT 1",
+                                     q, "read");
+        !st.ok()) {
+      return st;
+    }
+    const std::string numText = std::to_string(num);
+    sqlite3_bind_text(q.get(), 1, numText.data(), static_cast<int>(numText.size()),
+                      SQLITE_TRANSIENT);
   }
-  const std::string numText = std::to_string(num);
-  sqlite3_bind_text(q.get(), 1, numText.data(), static_cast<int>(numText.size()),
-                    SQLITE_TRANSIENT);
   const int rc = sqlite3_step(q.get());
   if (rc == SQLITE_ROW) {
     value = detail::columnText(q.get(), 0);

@@ -13,20 +13,27 @@
 
 namespace kalivor::store {
 
+// The renumbering calls leave the record fixed in a read snapshot, in which the rows are known
+// to be numbered 1..n in stored order, so the reads that follow fetch their rows by position.
+// The snapshot lasts until endRead() or close(); keep it short, as a run's appends cannot be
+// folded into the .mdb while it is held.
 class RecordReader {
  public:
+  ~RecordReader() { close(); }
   // Opens an existing record, read-write when the file allows it (and `readOnly` is not asked
   // for), otherwise read-only. A file that is no record gives a clear message.
   StoreStatus open(const std::filesystem::path& recordFile, bool readOnly = false);
-  void close() { db_.close(); }
+  void close();
+  void endRead();
   bool isOpen() const { return db_.isOpen(); }
 
-  // Renumbers NUM in place: NULL rows deleted, the others 1..n in the order they were stored.
-  // A read-only file that would need it gives a message and is left as it is.
+  // Renumbers NUM in place: NULL rows deleted, the others 1..n in the order they were stored;
+  // `count` receives the number of rows. A read-only file that would need it gives a message
+  // and is left as it is. Starts the read snapshot.
+  StoreStatus renumberAndCount(std::int64_t& count,
+                               RenumberMethod method = RenumberMethod::SetBased);
   StoreStatus renumber(RenumberMethod method = RenumberMethod::SetBased);
   StoreStatus rowCount(std::int64_t& count);
-  // renumber() and rowCount() in one transaction, as showing a page does.
-  StoreStatus renumberAndCount(std::int64_t& count);
 
   // Rows with NUM first..last: rows[k - first] holds the row whose NUM is k (the first stored one
   // should a number occur twice), a row of empty texts when no row has that number. `anyRow`
@@ -42,9 +49,13 @@ class RecordReader {
   StoreStatus channelValue(int channel, std::int64_t num, std::optional<std::string>& value);
 
  private:
-  StoreStatus renumberInTransaction(RenumberMethod method);
+  StoreStatus beginSnapshot(bool& tidy);
+  StoreStatus prepareRange(const std::string& columns, std::int64_t first, std::int64_t last,
+                           detail::Statement& q);
 
   detail::RecordDb db_;
+  bool inRead_ = false;  // a read transaction of ours is open
+  bool tidy_ = false;    // ... and NUM runs 1..n in rowid order within it
 };
 
 }  // namespace kalivor::store

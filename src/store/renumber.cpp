@@ -1,5 +1,7 @@
 #include "store/renumber.h"
 
+#include <charconv>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,6 +10,16 @@
 
 namespace kalivor::store::detail {
 namespace {
+
+// Whether column `column` holds exactly the decimal text of n; NULL never does.
+bool numIs(sqlite3_stmt* stmt, int column, std::int64_t n) {
+  char expected[24];
+  const auto end = std::to_chars(expected, expected + sizeof expected, n).ptr;
+  const auto* text = sqlite3_column_text(stmt, column);
+  const auto length = static_cast<std::size_t>(end - expected);
+  return text != nullptr && static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)) == length &&
+         std::memcmp(text, expected, length) == 0;
+}
 
 // NUM is compared as text with the canonical number: a stored "05" or "5.0" would never be found
 // by the lookups on NUM='5', so it is rewritten too.
@@ -19,21 +31,13 @@ int renumberRowByRow(sqlite3* db, std::int64_t* changed) {
   std::vector<sqlite3_int64> doomed;
   std::vector<std::pair<sqlite3_int64, std::int64_t>> renumbered;
   std::int64_t n = 0;
-  std::string expected;
   while ((rc = sqlite3_step(scan.get())) == SQLITE_ROW) {
     const sqlite3_int64 rowid = sqlite3_column_int64(scan.get(), 0);
     if (sqlite3_column_type(scan.get(), 1) == SQLITE_NULL) {
       doomed.push_back(rowid);
       continue;
     }
-    ++n;
-    expected = std::to_string(n);
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(scan.get(), 1));
-    const int bytes = sqlite3_column_bytes(scan.get(), 1);
-    if (text == nullptr || expected.compare(0, std::string::npos, text,
-                                            static_cast<std::size_t>(bytes)) != 0) {
-      renumbered.emplace_back(rowid, n);
-    }
+    if (!numIs(scan.get(), 1, ++n)) renumbered.emplace_back(rowid, n);
   }
   if (rc != SQLITE_DONE) return rc;
 
@@ -76,7 +80,12 @@ constexpr const char* kSetUpdate =
     "WHERE DATA.rowid = r.id AND CAST(DATA.NUM AS TEXT) <> r.n";
 
 int renumberSetBased(sqlite3* db, std::int64_t* changed) {
-  int rc = sqlite3_exec(db, "DELETE FROM DATA WHERE NUM IS NULL", nullptr, nullptr, nullptr);
+  if (changed != nullptr) *changed = 0;
+  // The windowed UPDATE costs far more than a walk over NUM, and most records need nothing.
+  bool needed = false;
+  int rc = renumberNeeded(db, needed);
+  if (rc != SQLITE_OK || !needed) return rc;
+  rc = sqlite3_exec(db, "DELETE FROM DATA WHERE NUM IS NULL", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) return rc;
   const sqlite3_int64 deleted = sqlite3_changes64(db);
   rc = sqlite3_exec(db, kSetUpdate, nullptr, nullptr, nullptr);
@@ -93,18 +102,18 @@ int renumberRows(sqlite3* db, RenumberMethod method, std::int64_t* changed) {
 }
 
 int renumberNeeded(sqlite3* db, bool& needed) {
-  Statement q;
-  int rc = sqlite3_prepare_v2(
-      db,
-      "SELECT EXISTS (SELECT 1 FROM DATA WHERE NUM IS NULL) OR EXISTS ("
-      "SELECT 1 FROM (SELECT NUM, CAST(ROW_NUMBER() OVER (ORDER BY rowid) AS TEXT) AS n "
-      "FROM DATA WHERE NUM IS NOT NULL) WHERE CAST(NUM AS TEXT) <> n)",
-      -1, q.out(), nullptr);
+  needed = false;
+  Statement scan;
+  int rc = sqlite3_prepare_v2(db, "SELECT NUM FROM DATA ORDER BY rowid", -1, scan.out(), nullptr);
   if (rc != SQLITE_OK) return rc;
-  rc = sqlite3_step(q.get());
-  if (rc != SQLITE_ROW) return rc;
-  needed = sqlite3_column_int(q.get(), 0) != 0;
-  return SQLITE_OK;
+  std::int64_t n = 0;
+  while ((rc = sqlite3_step(scan.get())) == SQLITE_ROW) {
+    if (!numIs(scan.get(), 0, ++n)) {
+      needed = true;
+      return SQLITE_OK;
+    }
+  }
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
 }  // namespace kalivor::store::detail

@@ -40,6 +40,10 @@ void configureConnection(sqlite3* db) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
 }
 
+void enableMappedReads(sqlite3* db) {
+  sqlite3_exec(db, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
+}
+
 RecordDb::RecordDb(RecordDb&& other) noexcept
     : db_(other.db_), path_(std::move(other.path_)) {
   other.db_ = nullptr;

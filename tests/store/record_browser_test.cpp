@@ -259,6 +259,23 @@ TEST(CsvExport, WholeRecordMatchesTheBrowsersExportWithoutChangingTheFile) {
   EXPECT_EQ(all.back().substr(0, 8), "\"10500\",");
 }
 
+TEST(CsvExport, ReadsARecordARunHasWrittenAndOneARunHasOpen) {
+  TempDataFolder folder;
+  const auto file = test::writeRecord(folder, "Record1", test::numbered(1, 2));
+  const auto csv = folder.root() / "out.csv";
+  std::int64_t rows = 0;
+  {
+    RunDatabase run;  // leaves the file in its journal mode
+    ASSERT_TRUE(run.OpenRunDatabase(file).ok());
+    ASSERT_TRUE(run.AppendReadingRow(3, "t", std::vector<std::string>(20, "v")).ok());
+    ASSERT_TRUE(exportRecordCsv(file, csv, &rows).ok());
+    EXPECT_EQ(rows, 3);
+  }
+  ASSERT_TRUE(exportRecordCsv(file, csv, &rows).ok());
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(lines(test::readFile(csv)).size(), 8u);
+}
+
 TEST(CsvExport, FailuresNameTheFile) {
   TempDataFolder folder;
   test::writeFile(folder.db() / "Bad.mdb", "garbage");

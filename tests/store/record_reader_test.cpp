@@ -34,6 +34,29 @@ TEST(RecordReader, RangeReadsMatchTheLookupOfEachNumber) {
   }
   EXPECT_EQ(range[5], "2.4");  // the first of the two rows numbered 3
   EXPECT_FALSE(range[7].has_value());  // "05" is not row 5
+
+  // After renumbering the reads go by position; they must still agree with the lookups.
+  std::int64_t count = 0;
+  ASSERT_TRUE(reader.renumberAndCount(count).ok());
+  EXPECT_EQ(count, 10);
+  ASSERT_TRUE(reader.channelValues(4, -2, 12, range).ok());
+  ASSERT_TRUE(reader.pageRows(-2, 12, rows, any).ok());
+  std::vector<std::optional<std::string>> byPosition;
+  for (std::int64_t k = -2; k <= 12; ++k) {
+    std::optional<std::string> one;
+    ASSERT_TRUE(reader.channelValue(4, k, one).ok());
+    byPosition.push_back(one);
+  }
+  reader.endRead();
+  for (std::int64_t k = -2; k <= 12; ++k) {
+    std::optional<std::string> one;
+    ASSERT_TRUE(reader.channelValue(4, k, one).ok());
+    const auto i = static_cast<std::size_t>(k + 2);
+    EXPECT_EQ(range[i], one) << "NUM " << k;
+    EXPECT_EQ(byPosition[i], one) << "NUM " << k;
+    EXPECT_EQ(rows[i][0], one ? std::to_string(k) : "") << "NUM " << k;
+  }
+  EXPECT_EQ(range[2 + 5], "4.4");  // row 5 is now the fifth stored row
 }
 
 TEST(RecordReader, RenumbersCountsAndReadsAChannel) {
