@@ -257,12 +257,15 @@ std::vector<std::string> GpibProvider::listResources() {
         const long cntl = lib_->count();
         std::string line = "board " + std::to_string(board) + " cannot be searched: " +
                            errorText(err, cntl);
-        if (permissionDenied(err, cntl) || err == kGpibEneb) line += "; " + std::string(kGroupAdvice);
+        if (permissionDenied(err, cntl) || err == kGpibEneb) {
+          line += "; " + std::string(kGroupAdvice);
+        }
         listingNotes_.push_back(line);
         break;
       }
       if (found != 0) {
-        const std::string r = "GPIB" + std::to_string(board) + "::" + std::to_string(pad) + "::INSTR";
+        const std::string r =
+            "GPIB" + std::to_string(board) + "::" + std::to_string(pad) + "::INSTR";
         listingNotes_.push_back(r + " has a listener");
         out.push_back(r);
         ++listeners;

@@ -41,7 +41,9 @@ std::optional<unsigned> parseUnsigned(std::string_view s, int base) {
 
 // "0x1AB1" (any case) as hex, "6833" as decimal.
 std::optional<unsigned> parseId(std::string_view s) {
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) return parseUnsigned(s.substr(2), 16);
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    return parseUnsigned(s.substr(2), 16);
+  }
   return parseUnsigned(s, 10);
 }
 
@@ -140,7 +142,7 @@ class UsbtmcSession final : public DeviceSession {
     // so a command is never split over two calls.
     const std::int64_t n = io_->write(fd_, buf, count);
     if (n < 0) return failure(static_cast<int>(-n));
-    *written = static_cast<ViUInt32>(n);
+    *written = static_cast<ViUInt32>(std::min<std::int64_t>(n, count));
     // Sending the rest would make it a second message; the driver writes all or fails.
     return *written == count ? VI_SUCCESS : VI_ERROR_IO;
   }
@@ -235,7 +237,9 @@ UsbtmcProvider::UsbtmcProvider(std::shared_ptr<PosixIo> io)
 
 UsbtmcProvider::~UsbtmcProvider() = default;
 
-std::vector<UsbtmcDevice> UsbtmcProvider::devices() {
+std::vector<UsbtmcDevice> UsbtmcProvider::devices() { return scan(nullptr); }
+
+std::vector<UsbtmcDevice> UsbtmcProvider::scan(std::vector<std::string>* notes) {
   std::vector<std::pair<unsigned, std::string>> entries;
   if (const auto names = io_->listDir(kClassDir)) {
     for (const std::string& n : *names) {
@@ -256,7 +260,9 @@ std::vector<UsbtmcDevice> UsbtmcProvider::devices() {
     const auto vid = vidText ? parseUnsigned(stripTrailing(*vidText), 16) : std::nullopt;
     const auto pid = pidText ? parseUnsigned(stripTrailing(*pidText), 16) : std::nullopt;
     if (!ifNumber || !vid || !pid) {
-      listingNotes_.push_back(entry + " skipped: its USB ids could not be read from sysfs");
+      if (notes != nullptr) {
+        notes->push_back(entry + " skipped: its USB ids could not be read from sysfs");
+      }
       continue;
     }
     UsbtmcDevice d;
@@ -276,7 +282,7 @@ std::vector<UsbtmcDevice> UsbtmcProvider::devices() {
 std::vector<std::string> UsbtmcProvider::listResources() {
   listed_ = true;
   listingNotes_.clear();
-  const std::vector<UsbtmcDevice> found = devices();
+  const std::vector<UsbtmcDevice> found = scan(&listingNotes_);
   std::vector<std::string> out;
   for (const UsbtmcDevice& d : found) {
     const std::string r = d.resource();
@@ -290,7 +296,8 @@ std::vector<std::string> UsbtmcProvider::listResources() {
     if (a == -ENOENT) {
       listingNotes_.push_back(d.node + " is missing although sysfs lists " + d.entry);
     } else if (a == -EACCES || a == -EPERM) {
-      listingNotes_.push_back(d.node + " cannot be opened: permission denied; " + kPermissionAdvice);
+      listingNotes_.push_back(d.node + " cannot be opened: permission denied; " +
+                              kPermissionAdvice);
     }
     if (std::find_if(out.begin(), out.end(), [&](const std::string& o) {
           return equalsIgnoreCase(o, r);
@@ -322,9 +329,8 @@ ViStatus UsbtmcProvider::open(const std::string& resource,
   const std::vector<UsbtmcDevice> found = devices();
   const UsbtmcDevice* match = nullptr;
   for (const UsbtmcDevice& d : found) {
-    if (matchesDevice(*name, d) && (match == nullptr || d.interfaceNumber < match->interfaceNumber)) {
-      match = &d;
-    }
+    if (!matchesDevice(*name, d)) continue;
+    if (match == nullptr || d.interfaceNumber < match->interfaceNumber) match = &d;
   }
   if (match == nullptr) return VI_ERROR_RSRC_NFOUND;
 

@@ -71,6 +71,8 @@ class UsbtmcProvider final : public DeviceProvider {
   struct Shared;  // notes the sessions add (kernel features they found missing)
 
  private:
+  std::vector<UsbtmcDevice> scan(std::vector<std::string>* notes);
+
   std::shared_ptr<PosixIo> io_;
   std::shared_ptr<Shared> shared_;
   std::vector<std::string> listingNotes_;

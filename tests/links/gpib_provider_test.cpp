@@ -119,7 +119,9 @@ struct GpibTest : ::testing::TestWithParam<const char*> {
 
 INSTANTIATE_TEST_SUITE_P(Libraries, GpibTest,
                          ::testing::Values(KALIVOR_STANDIN_GPIB, KALIVOR_STANDIN_GPIB_GLOBALS),
-                         [](const auto& info) { return info.index == 0 ? "ThreadResults" : "GlobalsOnly"; });
+                         [](const auto& info) {
+                           return info.index == 0 ? "ThreadResults" : "GlobalsOnly";
+                         });
 
 // --- finding instruments ----------------------------------------------------------------
 
@@ -183,7 +185,8 @@ TEST(GpibResourceNameTest, ParsesBoardAddressesAndRefusesOthers) {
   EXPECT_EQ(b->board, 0);
   EXPECT_EQ(b->sad, 3);
   for (const char* bad : {"GPIB0::31::INSTR", "GPIB0::5::31::INSTR", "GPIB0::INTFC",
-                          "GPIB0::5::INTFC", "GPIB0::-1::INSTR", "GPIB0::x::INSTR", "GPIB16::5::INSTR",
+                          "GPIB0::5::INTFC", "GPIB0::-1::INSTR", "GPIB0::x::INSTR",
+                          "GPIB16::5::INSTR",
                           "USB0::1::2::3::INSTR", "GPIB0::5::3::1::INSTR"}) {
     EXPECT_FALSE(parseGpibResourceName(bad)) << bad;
   }

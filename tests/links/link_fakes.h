@@ -195,7 +195,9 @@ class StandinIo final : public SystemIo {
     return -EBADRQC;
   }
   int access(const std::string& path, int mode) override {
-    if (mode != F_OK && std::find(deniedPaths.begin(), deniedPaths.end(), path) != deniedPaths.end()) {
+    const bool denied =
+        std::find(deniedPaths.begin(), deniedPaths.end(), path) != deniedPaths.end();
+    if (mode != F_OK && denied) {
       return -EACCES;
     }
     const auto it = devices.find(path);

@@ -86,7 +86,8 @@ TEST(LinksDiscoveryTest, RealBackendsIdentifyTheSameInstrumentsAsTheSimulation) 
   void* standin = dlopen(KALIVOR_STANDIN_GPIB, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(standin, nullptr) << dlerror();
   auto reset = reinterpret_cast<void (*)()>(dlsym(standin, "standin_reset"));
-  auto addListener = reinterpret_cast<void (*)(int, int, int)>(dlsym(standin, "standin_add_listener"));
+  auto addListener =
+      reinterpret_cast<void (*)(int, int, int)>(dlsym(standin, "standin_add_listener"));
   auto answer = reinterpret_cast<void (*)(int, int, int, const char*, const char*, long)>(
       dlsym(standin, "standin_answer"));
   auto log = reinterpret_cast<const char* (*)()>(dlsym(standin, "standin_log"));

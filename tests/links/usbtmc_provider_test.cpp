@@ -77,7 +77,8 @@ TEST_F(UsbtmcTest, ListsDevicesInNodeOrderWithTheirResourceNames) {
                                       "USB0::0x0957::0x0607::::INSTR",
                                       "USB0::0x05E6::0x6500::SN77::2::INSTR"}));
   const auto notes = provider.notes();
-  EXPECT_TRUE(anyNoteHas(notes, "USB0::0x1AB1::0x0588::DM3R1234::INSTR on /dev/usbtmc0 (Maker Meter)"));
+  EXPECT_TRUE(
+      anyNoteHas(notes, "USB0::0x1AB1::0x0588::DM3R1234::INSTR on /dev/usbtmc0 (Maker Meter)"));
   EXPECT_TRUE(anyNoteHas(notes, "no serial number"));
 
   const auto devices = provider.devices();

@@ -16,7 +16,8 @@ int ibln(int ud, int pad, int sad, short* found);
 void standin_reset(void);
 void standin_set_boards(const int* boards, int n);
 void standin_add_listener(int board, int pad, int sad);
-// When exactly `query` is written to the listener, `answer` is queued as one message (ended by END).
+// When exactly `query` is written to the listener, `answer` is queued as one message (ended by
+// END).
 void standin_answer(int board, int pad, int sad, const char* query, const char* answer, long len);
 void standin_queue(int board, int pad, int sad, const char* data, long len);
 // Switched off: it no longer listens (ibln finds nothing, writes get ENOL, reads time out).
