@@ -13,8 +13,9 @@ inline QApplication& qtApp() {
   static char arg0[] = "kalivor-test";
   static char* argv[] = {arg0, nullptr};
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: Qt's own statics (test input devices) must not outlive it at exit.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 // Saves a picture of the widget when KALIVOR_SCREENSHOT_DIR names a folder (for the README and
