@@ -1,6 +1,10 @@
-#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
 
 int main(int argc, char** argv) {
-  std::puts("kalivor-cli");
-  return 0;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return kalivor::runCli(args, std::cout, std::cerr);
 }

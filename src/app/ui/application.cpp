@@ -1,0 +1,34 @@
+#include "app/ui/application.h"
+
+#include "common/paths.h"
+
+namespace kalivor {
+
+std::unique_ptr<KalivorApplication> KalivorApplication::create(const ProgramOptions& options,
+                                                               std::string* error) {
+  std::unique_ptr<KalivorApplication> app(new KalivorApplication);
+  visa::VisaSetup setup = visa::makeVisa(options.visa, app->clock_);
+  if (!setup.api) {
+    if (error) *error = setup.error;
+    return nullptr;
+  }
+  app->program_ = std::make_unique<Program>(app->clock_, std::move(setup.api), app->messages_,
+                                            app->dialogs_, app->pump_,
+                                            resolveDataFolder(options.dataDir));
+  app->main_ = std::make_unique<MainForm>(*app->program_);
+  app->messages_.setParent(app->main_.get());
+  app->dialogs_.setParent(app->main_.get());
+  MainForm* main = app->main_.get();
+  app->pump_.beforeEvents = [main] { main->syncFromCore(); };
+  app->wireWindows();
+  return app;
+}
+
+KalivorApplication::~KalivorApplication() {
+  pump_.beforeEvents = nullptr;
+  main_.reset();
+}
+
+void KalivorApplication::wireWindows() {}
+
+}  // namespace kalivor

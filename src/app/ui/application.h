@@ -1,0 +1,39 @@
+#pragma once
+// The windowed program put together: the Qt seams, the program core and its windows.
+#include <memory>
+#include <string>
+
+#include "app/program.h"
+#include "app/ui/main_form.h"
+#include "app/ui/qt_seams.h"
+#include "visa/visa_factory.h"
+
+namespace kalivor {
+
+struct ProgramOptions {
+  visa::VisaOptions visa;
+  std::string dataDir;
+};
+
+class KalivorApplication {
+ public:
+  // Builds the program; returns an error text instead when the VISA backend cannot be set up.
+  static std::unique_ptr<KalivorApplication> create(const ProgramOptions& options, std::string* error);
+  ~KalivorApplication();
+
+  MainForm& mainForm() { return *main_; }
+  Program& program() { return *program_; }
+
+ private:
+  KalivorApplication() = default;
+  void wireWindows();
+
+  SystemClock clock_;
+  QtMessages messages_;
+  QtDialogs dialogs_;
+  QtEventPump pump_;
+  std::unique_ptr<Program> program_;
+  std::unique_ptr<MainForm> main_;
+};
+
+}  // namespace kalivor
