@@ -78,10 +78,6 @@ TEST(RecordFiles, ARecordOpenForARunIsNotDeleted) {
   EXPECT_EQ(deleteRecordFile(folder.root(), "Record3.mdb"), DeleteOutcome::Deleted);
 }
 
-TEST(RecordFiles, DeleteQuestionQuotesTheName) {
-  EXPECT_EQ(deleteQuestion("Record2.mdb"), "Will you delete the \"Record2.mdb\"?");
-}
-
 std::array<std::string, kSlotTableSize> names(std::initializer_list<const char*> given) {
   std::array<std::string, kSlotTableSize> out;
   out.fill("0");
