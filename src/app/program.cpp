@@ -21,9 +21,8 @@ Program::~Program() = default;
 
 void Program::startUp() {
   display.contral_disable();
-  const LocalMs now = clock.now();
+  selection.resetSlotSetups();
   for (int d = 0; d < kMaxInstruments; ++d) {
-    resetScanSetupForConnect(tables, d, now);
     for (int c = 0; c < kMaxChannels; ++c)
       tables.channel[static_cast<std::size_t>(d)][static_cast<std::size_t>(c)].Color =
           kDefaultChannelColors[static_cast<std::size_t>(c)];

@@ -4,7 +4,12 @@
 
 namespace kalivor {
 
-void resetScanSetupForConnect(ScanTables& tables, int slot, LocalMs now) {
+namespace {
+
+// Scan type SCAN, run until Stop, intervals 0.5 s, no start or stop time, no record, and per
+// channel division 1, offset 0, no reading, a 1 ohm shunt without offset and no sensor type.
+// Functions and colours stay.
+void resetSlotDefaults(ScanTables& tables, int slot, LocalMs now) {
   const auto d = static_cast<std::size_t>(slot);
   tables.ScansDone[d] = 0;
   tables.DatabaseName[d] = "0";
@@ -29,6 +34,13 @@ void resetScanSetupForConnect(ScanTables& tables, int slot, LocalMs now) {
     ch.TEMP_TCO = "None";
     tables.ReadingText[d][static_cast<std::size_t>(c)] = " ";
   }
+}
+
+}  // namespace
+
+void InstrumentSelection::resetSlotSetups() {
+  const LocalMs now = link_.clock().now();
+  for (int d = 0; d < kMaxInstruments; ++d) resetSlotDefaults(tables_, d, now);
 }
 
 InstrumentSelection::InstrumentSelection(InstrumentLink& link, ScanTables& tables,
@@ -74,8 +86,7 @@ void InstrumentSelection::confirm(bool resetMainWindow) {
   }
   link_.InstrumentCount = static_cast<std::int16_t>(s);
   display_.selectedTab = 0;
-  const LocalMs now = link_.clock().now();
-  for (int d = 0; d < kMaxInstruments; ++d) resetScanSetupForConnect(tables_, d, now);
+  resetSlotSetups();
   if (s == 0) {
     for (int i = 0; i < kMaxInstruments; ++i) {
       auto& tab = display_.tabs[static_cast<std::size_t>(i)];

@@ -45,6 +45,9 @@ class InstrumentSelection {
     return link_.identified[static_cast<std::size_t>(row)].Description;
   }
 
+  // The defaults every slot 0..3 gets when a selection is confirmed (and at start-up).
+  void resetSlotSetups();
+
   std::array<bool, kMaxInstruments> Check1{};
   std::array<bool, kMaxInstruments> Check1Visible{};
   SelectionHooks hooks;
@@ -60,9 +63,5 @@ class InstrumentSelection {
   int listed_ = 0;  // instruments listed by the last refresh
 };
 
-// The defaults every slot gets when a selection is confirmed: scan type SCAN, run until Stop,
-// intervals 0.5 s, no start or stop time, no record, and per channel division 1, offset 0, no
-// reading, a 1 ohm shunt without offset and no sensor type. Functions and colours stay.
-void resetScanSetupForConnect(ScanTables& tables, int slot, LocalMs now);
 
 }  // namespace kalivor
