@@ -15,15 +15,6 @@ std::string_view trimPadding(std::string_view s) {
 
 }  // namespace
 
-std::string cleanAnswer(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c != '\n' && c != '\r' && c != '\0') out.push_back(c);
-  }
-  return trimBlanks(out);
-}
-
 FetchParser::FetchParser(std::vector<int> activeChannels, int channelCount,
                          std::optional<double> scanCount, ReadingRowTexts& readings,
                          std::function<void(std::size_t)> onScan)

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "instrument/instrument_link.h"
 #include "scan/setup_tables.h"
 
 namespace kalivor {
@@ -44,8 +45,5 @@ class FetchParser {
   std::int64_t taken_ = 0;    // non-empty values taken from the whole answer
   std::size_t sweeps_ = 0;
 };
-
-// An answer as the program uses it: line feeds, carriage returns and NULs removed, blanks trimmed.
-std::string cleanAnswer(std::string_view text);
 
 }  // namespace kalivor

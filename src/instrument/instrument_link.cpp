@@ -91,6 +91,15 @@ void InstrumentLink::ReadReply(int slot) {
   applyReadFailureRule("Timeout ");
 }
 
+std::string cleanAnswer(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c != '\n' && c != '\r' && c != '\0') out.push_back(c);
+  }
+  return trimBlanks(out);
+}
+
 std::string modelOfIdentity(const std::string& identity) {
   const std::size_t first = identity.find(',');
   if (first == std::string::npos) return {};

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "common/clock.h"
 #include "common/messages.h"
@@ -100,6 +101,10 @@ class InstrumentLink {
   std::function<void()> stopHook_;
   std::size_t openedSessions_ = 0;  // sessions opened by the last discovery
 };
+
+// An answer as the program uses it: line feeds, carriage returns and NULs removed, blanks
+// trimmed (some instruments end answers with "\r\n" or a NUL).
+std::string cleanAnswer(std::string_view text);
 
 // The description line of an identified instrument, line feeds removed.
 std::string describeInstrument(const std::string& serial, int cardCode, int channelCount);
