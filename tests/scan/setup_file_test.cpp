@@ -375,18 +375,5 @@ TEST_F(SetupFileTest, FailedSaveNamesTheFileAndKeepsTheOldOne) {
   EXPECT_EQ(readFile(path), text());
 }
 
-TEST(SetupFileTexts, MessagesAndDialogs) {
-  const Message confirm = loadConfirmMessage();
-  EXPECT_EQ(confirm.text.back(), ' ');
-  EXPECT_EQ(confirm.title, "Confirmation message");
-  EXPECT_EQ(confirm.buttons, MessageButtons::YesNo);
-  EXPECT_EQ(confirm.icon, MessageIcon::Question);
-  const FileDialogRequest save = saveDialogRequest("DMM-A");
-  EXPECT_EQ(save.presetName, "DMM-A");
-  EXPECT_EQ(save.filter, "ini|*.ini");
-  EXPECT_TRUE(save.confirmOverwrite);
-  EXPECT_EQ(openDialogRequest().filter, "ini|*.ini");
-}
-
 }  // namespace
 }  // namespace kalivor
