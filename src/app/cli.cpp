@@ -5,6 +5,8 @@
 
 #include "common/clock.h"
 #include "common/text.h"
+#include "app/cli_run.h"
+#include "common/numbers.h"
 #include "instrument/instrument_link.h"
 #include "visa/visa_factory.h"
 
@@ -17,6 +19,15 @@ const char* kUsage =
     "Commands:\n"
     "  list                 find the instruments VISA can reach and identify them; prints one\n"
     "                       line per instrument: resource, model and description, tab-separated\n"
+    "  apply --use N:SETUP.ini [--use ...]\n"
+    "                       load each setup file into instrument N of the list (1-based, up to\n"
+    "                       four) and send the setups to the instruments\n"
+    "  setup --template N OUT.ini\n"
+    "                       write instrument N's present setup as a file to start from\n"
+    "  run --use N:SETUP.ini[:RecordK] [--use ...] [--data-dir DIR]\n"
+    "                       apply as above and run the scans; each instrument logs into its\n"
+    "                       record DIR/db/RecordK.mdb (none when omitted); one line per stored\n"
+    "                       scan; Ctrl+C stops the run cleanly\n"
     "\n"
     "Instrument options:\n"
     "  --simulate [FILE]    use simulated instruments instead of real ones: those described by\n"
@@ -24,6 +35,8 @@ const char* kUsage =
     "  --visa-library PATH  use this vendor VISA library instead of searching for one\n"
     "  --trace FILE         append every VISA write and read (time, resource, bytes, status)\n"
     "                       to FILE, for bug reports\n"
+    "  --data-dir DIR       folder whose db/ holds the records (default: the program folder,\n"
+    "                       or the per-user data folder when that cannot be written)\n"
     "  --verbose            also say which VISA backend is used and what it found\n"
     "  --help               show this text\n";
 
@@ -32,6 +45,7 @@ struct CommonOptions {
   std::string dataDir;
   std::vector<std::string> positional;
   std::vector<std::string> uses;
+  std::string templateOf;
   bool help = false;
 };
 
@@ -66,6 +80,10 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, st
       auto v = value();
       if (!v) return "--use needs N:SETUP.ini";
       o.uses.push_back(*v);
+    } else if (a == "--template") {
+      auto v = value();
+      if (!v) return "--template needs N";
+      o.templateOf = *v;
     } else if (a == "--verbose" || a == "-v") {
       o.visa.verbose = true;
     } else if (startsWith(a, "-") && a != "-") {
@@ -129,6 +147,30 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return 0;
   }
   if (command == "list") return commandList(o, out, err);
+  if (command == "apply" || command == "run") {
+    if (!o.positional.empty()) {
+      err << "kalivor-cli: " << command << " takes no arguments besides its options (got \"" << o.positional[0] << "\")\n";
+      return 2;
+    }
+    std::vector<CliUse> uses;
+    for (const auto& u : o.uses) {
+      CliUse use;
+      if (const std::string e = parseUse(u, use); !e.empty()) {
+        err << "kalivor-cli: " << e << "\n";
+        return 2;
+      }
+      uses.push_back(use);
+    }
+    return command == "apply" ? commandApply(o.visa, uses, out, err) : commandRun(o.visa, o.dataDir, uses, out, err);
+  }
+  if (command == "setup") {
+    const auto n = strictNumber(o.templateOf);
+    if (!n || *n < 1 || o.positional.size() != 1) {
+      err << "kalivor-cli: setup needs --template N OUT.ini\n";
+      return 2;
+    }
+    return commandSetupTemplate(o.visa, static_cast<int>(*n), o.positional[0], out, err);
+  }
   err << "kalivor-cli: unknown command: " << command << "\nTry 'kalivor-cli --help'.\n";
   return 2;
 }

@@ -1,0 +1,255 @@
+#include "app/cli_run.h"
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <map>
+#include <set>
+
+#include "acquisition/live_display.h"
+#include "acquisition/run_controller.h"
+#include "acquisition/sqlite_run_records.h"
+#include "app/selection.h"
+#include "common/numbers.h"
+#include "common/paths.h"
+#include "common/text.h"
+#include "instrument/instrument_link.h"
+#include "scan/apply.h"
+#include "scan/setup_file.h"
+#include "scan/setup_model.h"
+#include "store/record_files.h"
+
+namespace kalivor {
+namespace {
+
+std::atomic<bool> gStopSignal{false};
+
+extern "C" void onStopSignal(int) { gStopSignal = true; }
+
+// The core's message boxes on a terminal: the two success texts on stdout, everything else (the
+// messages that stopped something) on stderr.
+class CliMessages final : public Messages {
+ public:
+  CliMessages(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  MessageAnswer show(const Message& m) override {
+    const bool fine = m.text == kSettingCompleteText || m.text == "End of Job.";
+    if (!fine) problems.push_back(m.text);
+    (fine ? out_ : err_) << (m.title == kAppTitle || m.title.empty() ? "" : m.title + ": ") << m.text << "\n";
+    return m.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
+  }
+  std::vector<std::string> problems;
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+class SignalPump final : public EventPump {
+ public:
+  RunController* run = nullptr;
+  void processEvents() override {
+    if (gStopSignal.exchange(false) && run) run->StopReading_Click();
+  }
+};
+
+// Prints one line per stored scan: slot, scan number, time stamp, readings.
+class ScanPrinter final : public RunObserver {
+ public:
+  ScanPrinter(std::ostream& out, const ScanTables& tables, const LiveDisplay& display)
+      : out_(out), tables_(tables), display_(display) {}
+  void scanStored(int slot, std::int64_t scanNumber) override {
+    const auto s = static_cast<std::size_t>(slot);
+    const ScanTable& t = display_.scanTables[s];
+    out_ << slot << '\t' << scanNumber << '\t' << (t.rows.empty() ? "" : t.rows.back()[1]);
+    const int n = std::min<int>(tables_.setup[s].ChannelCount, kMaxChannels);
+    for (int c = 0; c < n; ++c) {
+      if (tables_.channel[s][static_cast<std::size_t>(c)].Function == "NONE") continue;
+      out_ << "\tCH" << c + 1 << '=' << escapeControl(tables_.ReadingText[s][static_cast<std::size_t>(c)]);
+    }
+    out_ << '\n' << std::flush;
+  }
+
+ private:
+  std::ostream& out_;
+  const ScanTables& tables_;
+  const LiveDisplay& display_;
+};
+
+// Instruments found, chosen and set up from their setup files, as the windows would do it.
+struct Session {
+  Session(const visa::VisaOptions& options, std::ostream& out, std::ostream& err)
+      : messages(out, err) {
+    setup = visa::makeVisa(options, clock);
+  }
+
+  bool ready(std::ostream& err) {
+    if (!setup.api) {
+      err << "kalivor-cli: " << setup.error << "\n";
+      return false;
+    }
+    link = std::make_unique<InstrumentLink>(*setup.api, clock, messages);
+    run = std::make_unique<RunController>(*link, tables, display, records, pump);
+    pump.run = run.get();
+    selection = std::make_unique<InstrumentSelection>(*link, tables, display, *run);
+    editor = std::make_unique<ScanSetEditor>(tables, clock);
+    return true;
+  }
+
+  // Ticks the listed instruments (1-based positions) and confirms; fills `slotOf`.
+  bool select(const std::vector<int>& positions, std::ostream& err) {
+    selection->Find_Button_Click();
+    std::set<int> chosen;
+    for (int p : positions) {
+      if (p < 1 || p > selection->listedCount()) {
+        err << "kalivor-cli: there is no instrument " << p << " (" << selection->listedCount()
+            << " found; see kalivor-cli list)\n";
+        return false;
+      }
+      if (!chosen.insert(p).second) {
+        err << "kalivor-cli: instrument " << p << " is named twice\n";
+        return false;
+      }
+    }
+    if (chosen.size() > static_cast<std::size_t>(kMaxInstruments)) {
+      err << "kalivor-cli: at most four instruments can be used at once\n";
+      return false;
+    }
+    for (int p : chosen) selection->Check1[static_cast<std::size_t>(p - 1)] = true;
+    selection->ok_Button_Click();
+    selection->applyToMainWindow();
+    if (link->lastExchangeFailed()) return false;
+    // Slots follow the list order of the ticked instruments.
+    int slot = 0;
+    for (int p : chosen) slotOf[p] = slot++;
+    return true;
+  }
+
+  InstrumentAccess access() {
+    InstrumentAccess a;
+    a.readBack = [this](int slot) { ReadBack(*editor, *link, slot, {}); };
+    a.lastExchangeFailed = [this] { return link->lastExchangeFailed(); };
+    return a;
+  }
+
+  bool loadEditor() { return editor->load(display.deviceList, access()) == ShowOutcome::Shown; }
+
+  // Loads each setup file into its slot and applies all of them.
+  bool applyUses(const std::vector<CliUse>& uses, std::ostream& err) {
+    if (!loadEditor()) return false;
+    for (const CliUse& use : uses) {
+      const int slot = slotOf[use.instrument];
+      if (editor->showInstrument(slot, access()) != ShowOutcome::Shown) return false;
+      const SetupLoadResult r = loadSetupFile(*editor, use.setupFile);
+      switch (r.status) {
+        case SetupLoadResult::Status::Loaded: break;
+        case SetupLoadResult::Status::Refused:
+          err << "kalivor-cli: " << use.setupFile << ": " << (r.message ? r.message->text : std::string(kLoadFailedText)) << "\n";
+          return false;
+        case SetupLoadResult::Status::NotANumber:
+        case SetupLoadResult::Status::EndedEarly:
+          err << "kalivor-cli: " << use.setupFile << ": cannot be loaded"
+              << (r.stoppedAt.empty() ? std::string() : " (stopped at " + r.stoppedAt + ")") << "\n";
+          return false;
+      }
+    }
+    const ApplyResult result = ApplySetups(*editor, *link, link->InstrumentCount,
+                                           [this](int slot) { display.show_data(slot, tables, link->InstrumentCount); });
+    return result.completed && !link->lastExchangeFailed();
+  }
+
+  SystemClock clock;
+  CliMessages messages;
+  visa::VisaSetup setup;
+  ScanTables tables;
+  LiveDisplay display;
+  SqliteRunRecords records{std::filesystem::path()};
+  SignalPump pump;
+  std::unique_ptr<InstrumentLink> link;
+  std::unique_ptr<RunController> run;
+  std::unique_ptr<InstrumentSelection> selection;
+  std::unique_ptr<ScanSetEditor> editor;
+  std::map<int, int> slotOf;
+};
+
+std::vector<int> positionsOf(const std::vector<CliUse>& uses) {
+  std::vector<int> p;
+  for (const auto& u : uses) p.push_back(u.instrument);
+  return p;
+}
+
+}  // namespace
+
+void requestStopFromSignal() { gStopSignal = true; }
+
+std::string parseUse(const std::string& text, CliUse& use) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos || colon == 0) return "--use needs N:SETUP.ini[:RecordK], got \"" + text + "\"";
+  const auto n = strictNumber(text.substr(0, colon));
+  if (!n || *n < 1 || *n > 1000 || *n != static_cast<int>(*n)) return "--use: \"" + text.substr(0, colon) + "\" is not an instrument number";
+  use.instrument = static_cast<int>(*n);
+  std::string rest = text.substr(colon + 1);
+  const auto last = rest.rfind(':');
+  if (last != std::string::npos) {
+    use.record = rest.substr(last + 1);
+    rest = rest.substr(0, last);
+    if (!store::isSafeRecordName(use.record))
+      return "--use: \"" + use.record + "\" is not a record name (letters, digits, blanks, - and _ only)";
+  }
+  if (rest.empty()) return "--use: no setup file in \"" + text + "\"";
+  use.setupFile = rest;
+  return {};
+}
+
+int commandApply(const visa::VisaOptions& options, const std::vector<CliUse>& uses, std::ostream& out,
+                 std::ostream& err) {
+  if (uses.empty()) {
+    err << "kalivor-cli: apply needs at least one --use N:SETUP.ini\n";
+    return 2;
+  }
+  Session s(options, out, err);
+  if (!s.ready(err) || !s.select(positionsOf(uses), err)) return 1;
+  return s.applyUses(uses, err) ? 0 : 1;
+}
+
+int commandSetupTemplate(const visa::VisaOptions& options, int instrument, const std::string& file,
+                         std::ostream& out, std::ostream& err) {
+  Session s(options, out, err);
+  if (!s.ready(err) || !s.select({instrument}, err) || !s.loadEditor()) return 1;
+  const SaveResult r = saveSetupFile(*s.editor, file);
+  if (!r.ok) {
+    err << "kalivor-cli: " << r.error << "\n";
+    return 1;
+  }
+  out << "Setup of " << s.display.deviceList[0] << " written to " << file << "\n";
+  return 0;
+}
+
+int commandRun(const visa::VisaOptions& options, const std::string& dataDir,
+               const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err) {
+  if (uses.empty()) {
+    err << "kalivor-cli: run needs at least one --use N:SETUP.ini[:RecordK]\n";
+    return 2;
+  }
+  Session s(options, out, err);
+  if (!s.ready(err) || !s.select(positionsOf(uses), err)) return 1;
+  if (!s.applyUses(uses, err)) return 1;
+  s.records.setDataFolder(resolveDataFolder(dataDir));
+  for (const CliUse& use : uses) {
+    s.tables.DatabaseName[static_cast<std::size_t>(s.slotOf[use.instrument])] = use.record.empty() ? "0" : use.record;
+  }
+  ScanPrinter printer(out, s.tables, s.display);
+  s.run->setObserver(&printer);
+  s.messages.problems.clear();
+  gStopSignal = false;
+  auto previousInt = std::signal(SIGINT, onStopSignal);
+  auto previousTerm = std::signal(SIGTERM, onStopSignal);
+  s.run->StartReading_Click();
+  std::signal(SIGINT, previousInt);
+  std::signal(SIGTERM, previousTerm);
+  s.run->setObserver(nullptr);
+  s.link->closeAtShutdown();
+  return (s.run->instrumentFailed() || !s.messages.problems.empty()) ? 1 : 0;
+}
+
+}  // namespace kalivor

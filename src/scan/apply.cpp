@@ -1,0 +1,185 @@
+#include "scan/apply.h"
+
+#include "common/numbers.h"
+#include "common/text.h"
+#include "instrument/vocabulary.h"
+
+namespace kalivor {
+
+namespace {
+
+std::string channelList(int n) { return intToText(n); }
+
+}  // namespace
+
+ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrumentCount,
+                        const std::function<void(int)>& showData) {
+  ApplyResult result;
+  WorkingCopy& w = editor.working();
+  ScanTables& applied = editor.applied();
+  const int n = std::clamp(instrumentCount, 0, kMaxInstruments);
+  for (int s = 0; s < n; ++s) {
+    const auto si = static_cast<std::size_t>(s);
+    ScanSetup& ws = w.setup[si];
+    ScanSetup& as = applied.setup[si];
+
+    as.ScanType = ws.ScanType;
+    if (ws.scanCount_Status == 0 || ws.scanCount_Status == 1) {
+      if (s == editor.shownSlot())
+        ws.ScanCount = ws.scanCount_Status == 0 ? editor.controls().nChannelScan : editor.controls().nScan;
+    } else {
+      ws.ScanCount = intToText(ws.ChannelCount);
+    }
+    result.afterNChannelPicture = ws.scanCount_Status == 0;
+    as.scanCount_Status = ws.scanCount_Status;
+    as.ScanCount = ws.ScanCount;
+
+    if (ws.ChannelInterval == 0) ws.ChannelTime = "0.5";
+    link.SendCommand("ROUTe:SCAN:TIMER " + ws.ChannelTime, s);
+    as.ChannelInterval = ws.ChannelInterval;
+    as.ChannelTime = ws.ChannelTime;
+    as.ScanInterval = ws.ScanInterval;
+    as.ScanTime = ws.ScanTime;
+
+    const LocalMs now = link.clock().now();
+    if (ws.StartAtTime == 0) {
+      editor.controls().startPicker = now;
+      ws.StartTime = formatDateTime(now);
+    }
+    if (ws.StopAtTime == 0) {
+      editor.controls().stopPicker = now;
+      ws.StopTime = formatDateTime(now);
+    }
+    if (ws.StartAtTime == 1 && ws.StopAtTime == 1) {
+      const auto start = parseDateTime(ws.StartTime);
+      const auto stop = parseDateTime(ws.StopTime);
+      if (start && stop && *stop < *start) {
+        link.messages().inform(kTimeSetErrorText, kTimeSetErrorTitle, MessageIcon::Critical);
+        return result;
+      }
+    }
+    as.StartAtTime = ws.StartAtTime;
+    as.StartTime = ws.StartTime;
+    as.StopAtTime = ws.StopAtTime;
+    as.StopTime = ws.StopTime;
+
+    const int channels = usedChannels(ws.ChannelCount);
+    for (int i = 0; i < channels; ++i) {
+      const auto ci = static_cast<std::size_t>(i);
+      ChannelSetup& wc = w.channel[si][ci];
+      ChannelSetup& ac = applied.channel[si][ci];
+      const std::string N = channelList(i + 1);
+      ac.Function = wc.Function;
+      ac.TEMP_TCO = wc.TEMP_TCO;
+      if (wc.EnableChannel == 1 || wc.PartnerFlag == 1) {
+        const std::string word = TranslateFunctionName(wc.Function);
+        if (!(wc.Function == "NONE" && wc.PartnerFlag == 1))
+          link.SendCommand("rout:scan:func " + N + "," + word, s);
+        if (wc.Function == "TEMP") {
+          link.SendCommand("SENSe:TEMP:TRAN RTD ,@" + N, s);
+          link.SendCommand("SENSe:TEMP:RTD:TYPE " + wc.TEMP_TCO + " ,@" + N, s);
+        } else if (wc.Function == "4W,TEMP") {
+          link.SendCommand("SENSe:TEMP:TRAN FRTD ,@" + N, s);
+          link.SendCommand("SENSe:TEMP:RTD:TYPE " + wc.TEMP_TCO + " ,@" + N, s);
+        } else if (wc.Function == "TCOUPL") {
+          link.SendCommand("SENSe:TCOuple:TYPE " + wc.TEMP_TCO + " ,@" + N, s);
+        }
+      } else {
+        ac.Function = "NONE";
+        link.SendCommand("rout:scan:func " + N + ",\"NONE\"", s);
+      }
+      ac.Color = wc.Color;
+      ac.Division = numberToText(ParsePrefixedNumber(wc.Division + wc.Unit));
+      ac.Offset = wc.Offset;
+    }
+    ++result.slotsDone;
+    if (showData) showData(s);
+  }
+  link.messages().inform(kSettingCompleteText);
+  result.completed = true;
+  return result;
+}
+
+bool ReadBack(ScanSetEditor& editor, InstrumentLink& link, int slot,
+              const std::function<void()>& checkDev) {
+  if (slot < 0 || slot >= kSlotTableSize) return false;
+  const auto s = static_cast<std::size_t>(slot);
+  ScanTables& applied = editor.applied();
+  WorkingCopy& w = editor.working();
+  const int count = usedChannels(applied.setup[s].ChannelCount);
+  const int h = fourWireOffset(applied.setup[s].ChannelCount);
+
+  auto query = [&](const std::string& command) -> std::optional<std::string> {
+    link.SendCommand(command, slot);
+    if (link.lastExchangeFailed()) {
+      link.StopRequested = true;
+      if (checkDev) checkDev();
+      return std::nullopt;
+    }
+    return cleanAnswer(link.ReplyBuffer);
+  };
+
+  for (int i = 0; i < count; ++i) {
+    const auto ci = static_cast<std::size_t>(i);
+    const int N = i + 1;
+    ChannelSetup& ac = applied.channel[s][ci];
+    ChannelView& view = editor.channelView(slot, i);
+
+    const auto answer = query("rout:scan:func? " + intToText(N));
+    if (!answer) return false;
+    const std::string translated = TranslateFunctionName(*answer);
+
+    if (contains(ac.Function, "DCI") || contains(ac.Function, "ACI")) {
+      // The instrument measures a current channel as a voltage across its shunt. Should it
+      // report something else, that is what the channel now is.
+      if (translated == "DCV") {
+        ac.Function = "DCI";
+      } else if (translated == "ACV") {
+        ac.Function = "ACI";
+      } else {
+        ac.Function = translated;
+      }
+    } else {
+      ac.Function = translated;
+      if (contains(*answer, "TEMP")) {
+        const auto type = query("TEMPerature:RTD:TYPE? @" + intToText(N));
+        if (!type) return false;
+        ac.TEMP_TCO = *type;
+        if (const auto idx = sensorTypeIndex(*type); idx && classifySensorType(*type) == SensorKind::Temperature)
+          ac.SensorTypeIndex = static_cast<std::int16_t>(*idx);
+        const auto transducer = query("TEMPerature:TRANsducer? @" + intToText(N));
+        if (!transducer) return false;
+        if (contains(*transducer, "FRTD")) {
+          ac.Function = "4W,TEMP";
+          if (N > h) ac.TEMP_TCO = "None";
+        }
+      } else if (contains(*answer, "TCO")) {
+        const auto type = query("TCOuple:TYPE? @" + intToText(N));
+        if (!type) return false;
+        ac.TEMP_TCO = *type;
+        if (const auto idx = sensorTypeIndex(*type); idx && classifySensorType(*type) == SensorKind::Thermocouple)
+          ac.SensorTypeIndex = static_cast<std::int16_t>(*idx);
+      }
+    }
+
+    view.functionText = ac.Function;
+    view.functionSelectable = true;
+    if (N > h && (contains(translated, "4W") || contains(ac.Function, "4W"))) {
+      ac.Function = "NONE";
+      view.functionText = "NONE";
+      view.functionSelectable = false;
+    }
+    ChannelSetup& wc = w.channel[s][ci];
+    const bool used = ac.Function != "NONE";
+    view.enableTicked = used;
+    wc.EnableChannel = used ? 1 : 0;
+    wc.Function = ac.Function;
+    wc.TEMP_TCO = ac.TEMP_TCO;
+    wc.SensorTypeIndex = ac.SensorTypeIndex;
+    view.gridFunction = ac.Function;
+    view.gridSensor = ac.TEMP_TCO;
+  }
+  return true;
+}
+
+}  // namespace kalivor

@@ -1,0 +1,34 @@
+#pragma once
+// Apply (the scan settings window's Set) sends every selected instrument its scan timer and
+// channel configuration and copies the working copy into the applied setups; read-back asks one
+// instrument what each channel is set to and fills the working copy and the channel views.
+#include <functional>
+
+#include "instrument/instrument_link.h"
+#include "scan/setup_model.h"
+
+namespace kalivor {
+
+inline constexpr const char* kTimeSetErrorText = "ERROR Time Set!.";
+inline constexpr const char* kTimeSetErrorTitle = "Warning";
+inline constexpr const char* kSettingCompleteText = "Setting Complete";
+
+struct ApplyResult {
+  bool completed = false;  // false: stopped by the time check; the window stays open
+  int slotsDone = 0;       // slots fully sent and copied
+  // The main window's scan-mode picture: the "After N Channel" one when the last slot's mode is 0.
+  bool afterNChannelPicture = false;
+};
+
+// Applies the working copy of slots 0..instrumentCount-1. `showData(slot)` refreshes the main
+// window's live display of a slot once it is applied. Shows "ERROR Time Set!." or
+// "Setting Complete" through the link's messages.
+ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrumentCount,
+                        const std::function<void(int slot)>& showData);
+
+// Reads slot's channels back. A failed query sets StopRequested, runs `checkDev` (the connect
+// window's silent re-connection) and returns false; the channels not reached keep their values.
+bool ReadBack(ScanSetEditor& editor, InstrumentLink& link, int slot,
+              const std::function<void()>& checkDev);
+
+}  // namespace kalivor
