@@ -5,6 +5,7 @@
 
 #include "common/clock.h"
 #include "common/text.h"
+#include "app/cli_records.h"
 #include "app/cli_run.h"
 #include "common/numbers.h"
 #include "instrument/instrument_link.h"
@@ -28,6 +29,11 @@ const char* kUsage =
     "                       apply as above and run the scans; each instrument logs into its\n"
     "                       record DIR/db/RecordK.mdb (none when omitted); one line per stored\n"
     "                       scan; Ctrl+C stops the run cleanly\n"
+    "  records [--data-dir DIR]\n"
+    "                       list the record files (DIR/db/*.mdb)\n"
+    "  export NAME FILE.csv [--data-dir DIR]\n"
+    "                       append every scan of record NAME to FILE.csv as the record\n"
+    "                       browser exports it; FILE - writes to standard output\n"
     "\n"
     "Instrument options:\n"
     "  --simulate [FILE]    use simulated instruments instead of real ones: those described by\n"
@@ -162,6 +168,20 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       uses.push_back(use);
     }
     return command == "apply" ? commandApply(o.visa, uses, out, err) : commandRun(o.visa, o.dataDir, uses, out, err);
+  }
+  if (command == "records") {
+    if (!o.positional.empty()) {
+      err << "kalivor-cli: records takes no arguments (got \"" << o.positional[0] << "\")\n";
+      return 2;
+    }
+    return commandRecords(o.dataDir, out, err);
+  }
+  if (command == "export") {
+    if (o.positional.size() != 2) {
+      err << "kalivor-cli: export needs NAME FILE.csv\n";
+      return 2;
+    }
+    return commandExport(o.dataDir, o.positional[0], o.positional[1], out, err);
   }
   if (command == "setup") {
     const auto n = strictNumber(o.templateOf);
