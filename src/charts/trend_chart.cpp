@@ -6,6 +6,7 @@
 
 #include "common/numbers.h"
 #include "common/text.h"
+#include "instrument/vocabulary.h"
 
 namespace kalivor {
 namespace {
@@ -20,24 +21,6 @@ bool isFailure(visa::ViStatus s) {
 
 // A zoom or divisor that cannot divide is taken as 1, so the chart always draws.
 double usableDivisor(double d) { return (std::isfinite(d) && d != 0.0) ? d : 1.0; }
-
-// Number with a one-letter engineering prefix ("500m" = 0.5, "2u" = 2e-6).
-double chartPrefixedNumber(std::string_view text) {
-  const double v = leadingNumber(text);
-  if (text.empty()) return v;
-  switch (text.back()) {
-    case 'K':
-    case 'k': return v * 1e3;
-    case 'M': return v * 1e6;
-    case 'G': return v * 1e9;
-    case 'T': return v * 1e12;
-    case 'm': return v * 1e-3;
-    case 'u': return v * 1e-6;
-    case 'n': return v * 1e-9;
-    case 'p': return v * 1e-12;
-    default: return v;
-  }
-}
 
 }  // namespace
 
@@ -79,7 +62,7 @@ void TrendChart::pumpEvents() {
 double TrendChart::span() const { return leadingNumber(kXAxisItems[spanIndex_]); }
 
 double TrendChart::yScale() const {
-  return usableDivisor(chartPrefixedNumber(kYScaleItems[scaleIndex_]));
+  return usableDivisor(ParsePrefixedNumber(kYScaleItems[scaleIndex_]));
 }
 
 TrendChart::ChannelLook TrendChart::look(int slot, int channel) const {
@@ -95,7 +78,7 @@ TrendChart::ChannelLook TrendChart::look(int slot, int channel) const {
 
 double TrendChart::channelYUnit(int slot, int channel) const {
   const double unit = kPlotHeight / (yScale() * 10) / usableDivisor(YZoom);
-  const double division = chartPrefixedNumber(tables_.channel[slot][channel].Division);
+  const double division = ParsePrefixedNumber(tables_.channel[slot][channel].Division);
   const double u = unit / usableDivisor(division);
   // A Division so large or small that the scale vanishes or overflows draws as Division 1.
   return (std::isfinite(u) && u != 0.0) ? u : unit;
@@ -131,7 +114,7 @@ void TrendChart::StorePointPosition(int slot, int channel, int point) {
 
 // --- drawing -----------------------------------------------------------------------------------
 
-void TrendChart::emit(std::vector<TwipPoint>& run, Rgb color, int width) {
+void TrendChart::flushRun(std::vector<TwipPoint>& run, Rgb color, int width) {
   if (run.size() >= 2) canvas_.polyline(run.data(), run.size(), color, width);
   run.clear();
 }
@@ -180,7 +163,7 @@ void TrendChart::drawChannel(int slot, int channel, const ChannelLook& lk, bool 
     }
   }
   StepY[slot] = stepY;
-  emit(run, lk.color, lineWidth());
+  flushRun(run, lk.color, lineWidth());
   if (!storeAll && m > 0) {
     PenX[slot] = (m - 1) * xStep;  // where the pen ends after the oldest point
     PenY[slot] = penY;
@@ -278,7 +261,7 @@ void TrendChart::ReplotFromPositions() {
         const double xv = xt.value(k + 1, c);
         const double yv = yt.value(n - k, c);
         if (std::isnan(xv) || std::isnan(yv)) {  // no position stored: a gap
-          emit(run, color, width);
+          flushRun(run, color, width);
           havePrev = false;
           continue;
         }
@@ -289,7 +272,7 @@ void TrendChart::ReplotFromPositions() {
           // can be seen.
           if (px > kPlotWidth && cx > kPlotWidth) break;
           if (px < 0 && cx < 0) {
-            emit(run, color, width);
+            flushRun(run, color, width);
           } else {
             if (run.empty()) run.push_back({px, py});
             run.push_back({cx, cy});
@@ -299,7 +282,7 @@ void TrendChart::ReplotFromPositions() {
         py = cy;
         havePrev = true;
       }
-      emit(run, color, width);
+      flushRun(run, color, width);
     }
   }
 }

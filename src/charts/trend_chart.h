@@ -186,7 +186,7 @@ class TrendChart {
   // Draws one channel from its history: the visible points always, and when storeAll the
   // positions of every point (ReplotAll); otherwise only the newest position (push).
   void drawChannel(int slot, int channel, const ChannelLook& look, bool storeAll);
-  void emit(std::vector<TwipPoint>& run, Rgb color, int width);
+  void flushRun(std::vector<TwipPoint>& run, Rgb color, int width);
   void moveReference(int divisions);
   void scroll(int direction);
 
