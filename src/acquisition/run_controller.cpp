@@ -367,7 +367,11 @@ void RunController::ParseFetchAnswer(int slot) {
                        StoreScan(slot);
                        display_.UpdateDataTables(slot, static_cast<std::int64_t>(tables_.ScansDone[s]),
                                                  LastFetchTimeText, tables_);
-                       if (observer_) observer_->scanStored(slot, static_cast<std::int64_t>(tables_.ScansDone[s]));
+                       // A scan its record refused is not reported as stored, nor are the
+                       // rest of this answer's scans once the record has failed.
+                       if (observer_ && !recordBroken_[s]) {
+                         observer_->scanStored(slot, static_cast<std::int64_t>(tables_.ScansDone[s]));
+                       }
                      });
   parser.feed(link_.receivedText(), link_.LastVisaStatus == visa::VI_SUCCESS_MAX_CNT);
   int reads = 1;
