@@ -97,6 +97,13 @@ StoreStatus RunDatabase::OpenRunDatabase(const std::filesystem::path& recordFile
     CloseRunDatabase();
     return st;
   };
+  // Asked before SQLite opens it: a read-only connection to a record in WAL mode creates -wal and
+  // -shm companions with the record's read-only permissions and leaves them behind, and they would
+  // keep the record from being written even after it is made writable again.
+  if (::access(recordFile.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS)) {
+    return fail(StoreStatus::failure(
+        detail::recordFailureText(recordFile, "open", "the file is read-only")));
+  }
   if (StoreStatus st = db_.open(recordFile, detail::OpenMode::ReadWrite); !st.ok()) {
     return fail(st);
   }
@@ -151,6 +158,14 @@ StoreStatus RunDatabase::AppendReadingRow(std::string_view numText, std::string_
   if (!insert_) {
     return StoreStatus::failure(detail::recordFailureText(db_.path(), "store a scan in",
                                                           "the record is not open"));
+  }
+  // SQLite goes on writing into a record that was deleted (or replaced) under it, and the scans
+  // vanish with the last handle; stop at the first scan instead of storing into nothing.
+  int moved = 0;
+  if (sqlite3_file_control(db_.handle(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+      moved != 0) {
+    return StoreStatus::failure(detail::recordFailureText(
+        db_.path(), "store a scan in", "the file was removed or replaced while the run used it"));
   }
   sqlite3_stmt* s = insert_.get();
   bindText(s, 1, numText);
