@@ -117,6 +117,14 @@ Record_View_Form::Record_View_Form(Program& program, QWidget* parent)
   Command1_Click();
 }
 
+Record_View_Form::~Record_View_Form() {
+  // The grids are hidden and deleted after this destructor has run, and their scroll bars still
+  // signal then: nothing may reach back into the window that is gone.
+  MSFlexGrid1->removeEventFilter(this);
+  disconnect(frozen_->verticalScrollBar(), nullptr, this, nullptr);
+  disconnect(MSFlexGrid1->horizontalScrollBar(), nullptr, this, nullptr);
+}
+
 bool Record_View_Form::eventFilter(QObject* watched, QEvent* event) {
   if (watched == MSFlexGrid1 && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
     placeFrozenColumns();

@@ -19,6 +19,7 @@ class Record_View_Form final : public QWidget {
   Q_OBJECT
  public:
   explicit Record_View_Form(Program& program, QWidget* parent = nullptr);
+  ~Record_View_Form() override;
 
   void Command1_Click();  // "Fresh"
   void Command2_Click();  // "Open"
