@@ -64,6 +64,11 @@ DB_SET::DB_SET(Program& program, QWidget* parent) : QWidget(parent), p_(program)
 }
 
 void DB_SET::load() {
+  // Text still being typed is judged before the lists are rebuilt.
+  for (int i = 0; i < listed_; ++i) {
+    if (Combo1[static_cast<std::size_t>(i)]->currentText() != validated_[static_cast<std::size_t>(i)])
+      Combo1_Change(i);
+  }
   loading_ = true;
   const auto& devices = p_.display.deviceList;
   listed_ = std::min<int>(static_cast<int>(devices.size()), 4);
