@@ -10,9 +10,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTableView>
 #include <filesystem>
 #include <memory>

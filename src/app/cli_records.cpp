@@ -127,8 +127,7 @@ int commandExport(const std::string& dataDir, const std::string& name, const std
     // An empty record must not leave an empty new file behind.
     if (rows == 0 && !existed && fs::file_size(csv, ec) == 0 && !ec) fs::remove(csv, ec);
     if (rows > 0) {
-      out << rows << " scans of " << record.filename().string() << " appended to " << file
-          << "\n";
+      out << rows << " scans of " << record.filename().string() << " appended to " << file << "\n";
     }
   }
   if (rows == 0) {

@@ -11,8 +11,8 @@ namespace kalivor {
 namespace {
 
 namespace fs = std::filesystem;
-using store::test::TempDataFolder;
 using store::test::readFile;
+using store::test::TempDataFolder;
 
 struct CliRecords : ::testing::Test {
   TempDataFolder folder;
@@ -42,7 +42,8 @@ TEST_F(CliRecords, ListsTheRecordFilesAsTheBrowserDoes) {
 
 // Every page with its title line, quotes doubled, CR LF: what a CSV reader must take back whole.
 TEST_F(CliRecords, ExportParsesAsCsvAndAppends) {
-  const fs::path record = store::test::writeRecord(folder, "Record1", store::test::numbered(1, 2500));
+  const fs::path record =
+      store::test::writeRecord(folder, "Record1", store::test::numbered(1, 2500));
   store::test::execSql(record, "UPDATE DATA SET CH3 = 'say \"hi\", twice' WHERE NUM = '7'");
   const fs::path csv = folder.root() / "out.csv";
   ASSERT_EQ(exportTo("Record1", csv.string()), 0) << err.str();
@@ -58,8 +59,8 @@ TEST_F(CliRecords, ExportParsesAsCsvAndAppends) {
       " rows[-1][21], rows[0][21])\n";
   const fs::path py = folder.root() / "check.py";
   store::test::writeFile(py, script);
-  const std::string command = "python3 " + py.string() + " " + csv.string() + " > " +
-                              summary.string() + " 2>&1";
+  const std::string command =
+      "python3 " + py.string() + " " + csv.string() + " > " + summary.string() + " 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << readFile(summary);
   // 2 x (3 title lines + 2500 scans); row 7 of the file is scan 7 (after the first title).
   EXPECT_EQ(readFile(summary),

@@ -63,8 +63,8 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, double lef
   return l;
 }
 
-QLineEdit* textBox(QWidget* parent, const char* name, const QString& text, double left,
-                   double top, double width) {
+QLineEdit* textBox(QWidget* parent, const char* name, const QString& text, double left, double top,
+                   double width) {
   auto* e = new QLineEdit(text, parent);
   e->setObjectName(name);
   e->setGeometry(px(left), px(top), px(width), px(330));
@@ -85,11 +85,13 @@ Record_View_Draw::Record_View_Draw(Program& program, QWidget* parent)
   Frame1->setObjectName("Frame1");
   Frame1->setGeometry(0, 0, px(7455), px(2535));
 
-  Label5 = label(Frame1, "Label5", QString::fromUtf8("Please Select a Record\xEF\xBC\x9A"), 120, 360, 3495);
+  Label5 = label(Frame1, "Label5", QString::fromUtf8("Please Select a Record\xEF\xBC\x9A"), 120,
+                 360, 3495);
   Combo_record = new QComboBox(Frame1);
   Combo_record->setObjectName("Combo_record");
   Combo_record->setGeometry(px(120), px(600), px(3495), px(345));
-  Label6 = label(Frame1, "Label6", QString::fromUtf8("Please chocice a channel\xEF\xBC\x9A"), 3840, 360, 3495);
+  Label6 = label(Frame1, "Label6", QString::fromUtf8("Please chocice a channel\xEF\xBC\x9A"), 3840,
+                 360, 3495);
   Combo_chan = new QComboBox(Frame1);
   Combo_chan->setObjectName("Combo_chan");
   Combo_chan->setGeometry(px(3840), px(600), px(3495), px(345));
@@ -186,10 +188,10 @@ void Record_View_Draw::placeOnCaption() {
       std::min(px(735), fm.horizontalAdvance(QString(19, ' ')) - fm.horizontalAdvance(' '));
   draw_start->setGeometry(textLeft + fm.horizontalAdvance(head), draw_start->y(), boxWidth,
                           draw_start->height());
-  draw_stop->setGeometry(textLeft + fm.horizontalAdvance(draw_limit->text() + " "),
-                         draw_stop->y(), px(735), draw_stop->height());
-  draw_limit->setFixedWidth(std::max(px(3495), textLeft - draw_limit->x() +
-                                                   fm.horizontalAdvance(draw_limit->text()) + 4));
+  draw_stop->setGeometry(textLeft + fm.horizontalAdvance(draw_limit->text() + " "), draw_stop->y(),
+                         px(735), draw_stop->height());
+  draw_limit->setFixedWidth(std::max(
+      px(3495), textLeft - draw_limit->x() + fm.horizontalAdvance(draw_limit->text()) + 4));
   // A wide font pushes the stop box into the right column: that column then moves right, its
   // boxes keeping their right edge.
   const int overflow = draw_stop->geometry().right() + px(90) - Label3->x();
@@ -327,9 +329,8 @@ void Record_View_Draw::DrawRecordChannel(const RecordDrawCheck& check) {
     done();
     return;
   }
-  const RecordRange range = draw_limit->isChecked()
-                                ? RecordRange{check.rangeStart, check.rangeStop}
-                                : recordRange(false, 0, 0, count);
+  const RecordRange range = draw_limit->isChecked() ? RecordRange{check.rangeStart, check.rangeStop}
+                                                    : recordRange(false, 0, 0, count);
   rangeStart_ = range.start;
   rangeStop_ = range.stop;
   applySlider(Slider1, sliderAfterDraw(count, rangeStart_, rangeStop_));
@@ -370,9 +371,9 @@ void Record_View_Draw::ShowSliderValue() {
   if (recordPath_.empty() || showingValue_) return;
   showingValue_ = true;
   const std::int64_t count = recordCount();
-  applySlider(Slider1, sliderForShow(count, Slider1->minimum(), draw_limit->isChecked(),
-                                     wholeNumber(draw_start->text()),
-                                     wholeNumber(draw_stop->text())));
+  applySlider(Slider1,
+              sliderForShow(count, Slider1->minimum(), draw_limit->isChecked(),
+                            wholeNumber(draw_start->text()), wholeNumber(draw_stop->text())));
   // At most twice: past the last row the slider moves onto it and shows that row.
   for (int pass = 0; pass < 2; ++pass) {
     const std::int64_t n = Slider1->value();

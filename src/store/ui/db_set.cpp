@@ -51,7 +51,8 @@ DB_SET::DB_SET(Program& program, QWidget* parent) : QWidget(parent), p_(program)
     // so a name is judged whole rather than letter by letter.
     connect(combo, &QComboBox::activated, this, [this, i](int) { Combo1_Change(i); });
     connect(combo->lineEdit(), &QLineEdit::editingFinished, this, [this, i] {
-      if (Combo1[static_cast<std::size_t>(i)]->currentText() != validated_[static_cast<std::size_t>(i)])
+      if (Combo1[static_cast<std::size_t>(i)]->currentText() !=
+          validated_[static_cast<std::size_t>(i)])
         Combo1_Change(i);
     });
     Combo1[static_cast<std::size_t>(i)] = combo;
@@ -66,7 +67,8 @@ DB_SET::DB_SET(Program& program, QWidget* parent) : QWidget(parent), p_(program)
 void DB_SET::load() {
   // Text still being typed is judged before the lists are rebuilt.
   for (int i = 0; i < listed_; ++i) {
-    if (Combo1[static_cast<std::size_t>(i)]->currentText() != validated_[static_cast<std::size_t>(i)])
+    if (Combo1[static_cast<std::size_t>(i)]->currentText() !=
+        validated_[static_cast<std::size_t>(i)])
       Combo1_Change(i);
   }
   loading_ = true;
@@ -118,9 +120,9 @@ void DB_SET::placeCombos() {
   QTableWidget* g = MSFlexGrid1;
   const QPoint origin = g->geometry().topLeft() + QPoint(g->frameWidth(), g->frameWidth());
   for (int i = 0; i < listed_; ++i) {
-    Combo1[static_cast<std::size_t>(i)]->setGeometry(
-        origin.x() + g->columnViewportPosition(1), origin.y() + g->rowViewportPosition(i + 1),
-        g->columnWidth(1), g->rowHeight(i + 1));
+    Combo1[static_cast<std::size_t>(i)]->setGeometry(origin.x() + g->columnViewportPosition(1),
+                                                     origin.y() + g->rowViewportPosition(i + 1),
+                                                     g->columnWidth(1), g->rowHeight(i + 1));
   }
 }
 
@@ -157,7 +159,8 @@ void DB_SET::changeEvent(QEvent* event) {
 void DB_SET::closeEvent(QCloseEvent* event) {
   // Text still being typed counts as chosen, as it would on leaving the list.
   for (int i = 0; i < listed_; ++i) {
-    if (Combo1[static_cast<std::size_t>(i)]->currentText() != validated_[static_cast<std::size_t>(i)])
+    if (Combo1[static_cast<std::size_t>(i)]->currentText() !=
+        validated_[static_cast<std::size_t>(i)])
       Combo1_Change(i);
   }
   event->accept();

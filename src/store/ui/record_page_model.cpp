@@ -22,7 +22,8 @@ QVariant RecordPageModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
   switch (role) {
     case Qt::DisplayRole:
-      return toQt(rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())]);
+      return toQt(
+          rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())]);
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
     case Qt::BackgroundRole:
@@ -36,7 +37,8 @@ QVariant RecordPageModel::data(const QModelIndex& index, int role) const {
 
 QVariant RecordPageModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= store::kRecordColumns) return {};
-  if (role == Qt::DisplayRole) return toQt(store::columnTitles()[static_cast<std::size_t>(section)]);
+  if (role == Qt::DisplayRole)
+    return toQt(store::columnTitles()[static_cast<std::size_t>(section)]);
   if (role == GroupRole) return section < 2 ? QString("Scan") : QString("Channel");
   return {};
 }
@@ -53,7 +55,9 @@ QSize GroupedHeader::sizeHint() const {
 }
 
 QString GroupedHeader::group(int logicalIndex) const {
-  return model() ? model()->headerData(logicalIndex, orientation(), RecordPageModel::GroupRole).toString()
+  return model() ? model()
+                       ->headerData(logicalIndex, orientation(), RecordPageModel::GroupRole)
+                       .toString()
                  : QString();
 }
 

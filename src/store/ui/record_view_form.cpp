@@ -98,13 +98,14 @@ Record_View_Form::Record_View_Form(Program& program, QWidget* parent)
   frozen_->setFrameShape(QFrame::NoFrame);
   for (int c = 2; c < store::kRecordColumns; ++c) frozen_->setColumnHidden(c, true);
   MSFlexGrid1->viewport()->stackUnder(frozen_);
-  connect(MSFlexGrid1->verticalScrollBar(), &QScrollBar::valueChanged,
-          frozen_->verticalScrollBar(), &QScrollBar::setValue);
-  connect(frozen_->verticalScrollBar(), &QScrollBar::valueChanged,
-          MSFlexGrid1->verticalScrollBar(), &QScrollBar::setValue);
+  connect(MSFlexGrid1->verticalScrollBar(), &QScrollBar::valueChanged, frozen_->verticalScrollBar(),
+          &QScrollBar::setValue);
+  connect(frozen_->verticalScrollBar(), &QScrollBar::valueChanged, MSFlexGrid1->verticalScrollBar(),
+          &QScrollBar::setValue);
   // Its layout may come later than the grid's; it then catches up with the grid's position.
-  connect(frozen_->verticalScrollBar(), &QScrollBar::rangeChanged, this,
-          [this] { frozen_->verticalScrollBar()->setValue(MSFlexGrid1->verticalScrollBar()->value()); });
+  connect(frozen_->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+    frozen_->verticalScrollBar()->setValue(MSFlexGrid1->verticalScrollBar()->value());
+  });
   // The "Channel" title follows the part in view, so the whole header repaints on a scroll.
   connect(MSFlexGrid1->horizontalScrollBar(), &QScrollBar::valueChanged, this,
           [this] { MSFlexGrid1->horizontalHeader()->viewport()->update(); });
@@ -133,9 +134,9 @@ bool Record_View_Form::eventFilter(QObject* watched, QEvent* event) {
 
 void Record_View_Form::placeFrozenColumns() {
   const int f = MSFlexGrid1->frameWidth();
-  frozen_->setGeometry(f, f, MSFlexGrid1->columnWidth(0) + MSFlexGrid1->columnWidth(1),
-                       MSFlexGrid1->viewport()->height() +
-                           MSFlexGrid1->horizontalHeader()->height());
+  frozen_->setGeometry(
+      f, f, MSFlexGrid1->columnWidth(0) + MSFlexGrid1->columnWidth(1),
+      MSFlexGrid1->viewport()->height() + MSFlexGrid1->horizontalHeader()->height());
   frozen_->horizontalHeader()->setFixedHeight(MSFlexGrid1->horizontalHeader()->height());
 }
 

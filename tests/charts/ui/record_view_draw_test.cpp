@@ -29,10 +29,12 @@ struct RecordDrawTest : ::testing::Test, RecordWindowRig {
   }
   // A record of `values` in CH1 (NUM 1..n).
   fs::path channelRecord(const std::string& name, const std::vector<std::string>& values) {
-    const fs::path file = st::writeRecord(folder, name, st::numbered(1, static_cast<int>(values.size())));
+    const fs::path file =
+        st::writeRecord(folder, name, st::numbered(1, static_cast<int>(values.size())));
     std::string sql = "BEGIN;";
     for (std::size_t i = 0; i < values.size(); ++i)
-      sql += "UPDATE DATA SET CH1 = '" + values[i] + "' WHERE NUM = '" + std::to_string(i + 1) + "';";
+      sql +=
+          "UPDATE DATA SET CH1 = '" + values[i] + "' WHERE NUM = '" + std::to_string(i + 1) + "';";
     st::execSql(file, sql + "COMMIT;");
     return file;
   }
@@ -161,7 +163,8 @@ TEST_F(RecordDrawTest, RangeLimitsOfALargeRecord) {
   messages.clear();
   setRange(*w, "1", "25003");
   draw(*w);
-  EXPECT_EQ(messages.texts(), std::vector<std::string>{" The range should be set from 1 to 25000."});
+  EXPECT_EQ(messages.texts(),
+            std::vector<std::string>{" The range should be set from 1 to 25000."});
   EXPECT_TRUE(w->Combo_record->isEnabled());
 
   // A stop beyond the record is cut to its last row.

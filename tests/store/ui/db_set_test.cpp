@@ -21,7 +21,9 @@ struct DbSetTest : ::testing::Test, RecordWindowRig {
     w->show();
     return w;
   }
-  std::string& name(int slot) { return program->tables.DatabaseName[static_cast<std::size_t>(slot)]; }
+  std::string& name(int slot) {
+    return program->tables.DatabaseName[static_cast<std::size_t>(slot)];
+  }
 
   // A pick from the list, as the keyboard makes it.
   static void pick(QComboBox* combo, int index) {
@@ -61,9 +63,8 @@ TEST_F(DbSetTest, ListsTheSelectedInstrumentsWithAListOverEachRow) {
   EXPECT_EQ(c->itemText(10), "NONE");
   EXPECT_EQ(c->currentText(), "Please choice a database");
   // The list lies over the DataBase cell of its row.
-  const QPoint cell = g->mapTo(w.get(), g->viewport()->pos() +
-                                            QPoint(g->columnViewportPosition(1),
-                                                   g->rowViewportPosition(2)));
+  const QPoint cell = g->mapTo(w.get(), g->viewport()->pos() + QPoint(g->columnViewportPosition(1),
+                                                                      g->rowViewportPosition(2)));
   EXPECT_EQ(c->geometry().topLeft(), cell);
   EXPECT_EQ(c->width(), g->columnWidth(1));
   testing::screenshot(*w, "db_set");

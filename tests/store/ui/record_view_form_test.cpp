@@ -106,7 +106,9 @@ TEST_F(RecordViewTest, GridHeaderAndFixedColumns) {
 
   QAbstractItemModel* m = w->MSFlexGrid1->model();
   ASSERT_EQ(m->columnCount(), 22);
-  const auto title = [m](int c, int role) { return m->headerData(c, Qt::Horizontal, role).toString(); };
+  const auto title = [m](int c, int role) {
+    return m->headerData(c, Qt::Horizontal, role).toString();
+  };
   EXPECT_EQ(title(0, Qt::DisplayRole), "Scan Cycle");
   EXPECT_EQ(title(1, Qt::DisplayRole), "Time");
   EXPECT_EQ(title(2, Qt::DisplayRole), "CH 1");

@@ -18,8 +18,12 @@ struct RecordWindowsTest : ::testing::Test, testing::RecordWindowRig {
   RecordWindowsTest() : main(*program) { wireRecordWindows(main, *program); }
 
   template <typename W>
-  QList<W*> windows() { return main.findChildren<W*>(QString(), Qt::FindDirectChildrenOnly); }
-  static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+  QList<W*> windows() {
+    return main.findChildren<W*>(QString(), Qt::FindDirectChildrenOnly);
+  }
+  static void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
 
   MainForm main;
 };
