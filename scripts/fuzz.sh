@@ -3,13 +3,14 @@
 # each for a bounded time, seeded from fuzz/corpus/<name>/.
 #   FUZZ_SECONDS  seconds per target (default 60)
 #   FUZZ_TARGETS  which targets, e.g. "fetch_parser numbers" (default: all of fuzz/*_fuzz.cpp)
+#   FUZZ_BUILD_DIR  build folder (default build-fuzz)
 # Targets run side by side, one per core. Inputs that add coverage collect in
 # build-fuzz/corpus/<name>/ (the committed seeds are not touched); an input that crashes or hangs
 # a target is kept in build-fuzz/artifacts/<name>/ and makes the script fail. Reproduce one with
 #   build-fuzz/bin/<name>_fuzz build-fuzz/artifacts/<name>/crash-...
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BUILD_DIR="${BUILD_DIR:-build-fuzz}"
+BUILD_DIR="${FUZZ_BUILD_DIR:-build-fuzz}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 
 # clang and its libFuzzer runtime (idempotent, like scripts/setup.sh).

@@ -2,10 +2,10 @@
 # Builds everything, windows included, with AddressSanitizer and UndefinedBehaviorSanitizer
 # (preset "asan", into build-asan) and runs the whole test suite there. Any memory error, leak or
 # undefined behaviour fails the test it happens in. Arguments go to ctest (-R test_store, ...).
-# Needs the packages of scripts/setup.sh.
+# ASAN_BUILD_DIR names another build folder. Needs the packages of scripts/setup.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BUILD_DIR="${BUILD_DIR:-build-asan}"
+BUILD_DIR="${ASAN_BUILD_DIR:-build-asan}"
 started=$(date +%s)
 
 cmake --preset asan -B "$BUILD_DIR" >/dev/null
