@@ -1,6 +1,7 @@
 #include "app/ui/application.h"
 
 #include "common/paths.h"
+#include "store/ui/record_windows.h"
 
 namespace kalivor {
 
@@ -29,6 +30,6 @@ KalivorApplication::~KalivorApplication() {
   main_.reset();
 }
 
-void KalivorApplication::wireWindows() {}
+void KalivorApplication::wireWindows() { wireRecordWindows(*main_, *program_); }
 
 }  // namespace kalivor
