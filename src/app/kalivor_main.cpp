@@ -3,6 +3,8 @@
 #include <iostream>
 #include <string>
 
+#include "app/product_info.h"
+#include "app/ui/about_form.h"
 #include "app/ui/application.h"
 
 namespace {
@@ -53,6 +55,9 @@ int main(int argc, char** argv) {
 
   QApplication qt(argc, argv);
   QApplication::setApplicationName("KALIVOR");
+  // Window systems match the windows to the installed kalivor.desktop and show its icon.
+  QGuiApplication::setDesktopFileName(kalivor::product::kDesktopFileName);
+  QApplication::setWindowIcon(kalivor::programIcon());
   std::string error;
   auto app = kalivor::KalivorApplication::create(options, &error);
   if (!app) {
