@@ -1,8 +1,27 @@
 #include "app/program.h"
 
+#include "acquisition/run_chart.h"
 #include "charts/trend_chart.h"
 
 namespace kalivor {
+namespace {
+
+// The trend chart as the run sees it.
+class ChartForRun final : public RunChart {
+ public:
+  explicit ChartForRun(TrendChart& chart) : chart_(chart) {}
+  void beginRun() override { chart_.resetForRun(); }
+  void clearPositionTables(int slot) override { chart_.clearPositionTables(slot); }
+  void ResetChartScale(int slot) override { chart_.ResetChartScale(slot); }
+  void PushScanAndReplot() override { chart_.PushScanAndReplot(); }
+  void ReplotAll() override { chart_.ReplotAll(); }
+  void updateAxisLabels() override { chart_.updateAxisLabels(); }
+
+ private:
+  TrendChart& chart_;
+};
+
+}  // namespace
 
 Program::Program(Clock& clock_, std::unique_ptr<visa::VisaApi> visa_, Messages& messages_,
                  Dialogs& dialogs_, EventPump& pump_, std::filesystem::path dataFolder_)
@@ -17,7 +36,27 @@ Program::Program(Clock& clock_, std::unique_ptr<visa::VisaApi> visa_, Messages& 
       run(link, tables, display, records, pump),
       selection(link, tables, display, run) {}
 
-Program::~Program() = default;
+Program::~Program() { run.setChart(nullptr); }
+
+void Program::attachChart(std::unique_ptr<ChartCanvas> canvas) {
+  run.setChart(nullptr);
+  chartForRun_.reset();
+  chart_.reset();
+  chartCanvas_ = std::move(canvas);
+  if (!chartCanvas_) return;
+  TrendChartLink chartLink;
+  chartLink.instrumentCount = [this] { return static_cast<int>(link.InstrumentCount); };
+  chartLink.lastVisaStatus = [this] { return link.LastVisaStatus; };
+  chartLink.requestStop = [this] { link.StopRequested = true; };
+  chartLink.events = &pump;
+  chart_ = std::make_unique<TrendChart>(tables, std::move(chartLink), *chartCanvas_);
+  chartForRun_ = std::make_unique<ChartForRun>(*chart_);
+  run.setChart(chartForRun_.get());
+  selection.hooks.resetChart = [this] {
+    if (chart_) chart_->noInstrumentReset();
+  };
+  chart_->startUpDefaults();
+}
 
 void Program::startUp() {
   display.contral_disable();
@@ -29,7 +68,13 @@ void Program::startUp() {
   }
   selection.Find_Button_Click();
   selection.applyToMainWindow();
+  // Chart defaults: nothing to scroll and no slider before a run.
+  if (chart_) chart_->startUpDefaults();
+  display.enabled["Slider1"] = false;
+  display.enabled["Command1"] = false;
+  display.enabled["Command2"] = false;
   display.scanControlRows.clear();
+  ++display.revision;
 }
 
 void Program::shutdown() {

@@ -11,6 +11,7 @@
 #include "acquisition/run_controller.h"
 #include "acquisition/sqlite_run_records.h"
 #include "app/selection.h"
+#include "charts/chart_canvas.h"
 #include "common/clock.h"
 #include "common/dialogs.h"
 #include "common/event_pump.h"
@@ -20,6 +21,9 @@
 #include "visa/visa_api.h"
 
 namespace kalivor {
+
+class RunChart;
+class TrendChart;
 
 class Program {
  public:
@@ -32,6 +36,13 @@ class Program {
   void startUp();
   // Closing the main window: stop any run, close every session, the find list and the manager.
   void shutdown();
+
+  // The trend chart, drawn on the surface the main window hands over; it lives as long as the
+  // program. The run drives it and the no-instrument reset clears it. Until a surface is given
+  // there is no chart and runs draw nothing.
+  void attachChart(std::unique_ptr<ChartCanvas> canvas);
+  TrendChart* chart() { return chart_.get(); }
+  ChartCanvas* chartCanvas() { return chartCanvas_.get(); }
 
   Clock& clock;
   std::unique_ptr<visa::VisaApi> visa;
@@ -46,6 +57,11 @@ class Program {
   SqliteRunRecords records;
   RunController run;
   InstrumentSelection selection;
+
+ private:
+  std::unique_ptr<ChartCanvas> chartCanvas_;
+  std::unique_ptr<TrendChart> chart_;
+  std::unique_ptr<RunChart> chartForRun_;
 };
 
 }  // namespace kalivor

@@ -19,6 +19,14 @@ bool isFailure(visa::ViStatus s) {
   return s != visa::VI_SUCCESS && s != visa::VI_SUCCESS_MAX_CNT;
 }
 
+// Marks a redraw as under way for as long as it runs (redraws can nest through the events they
+// let run).
+struct DrawingScope {
+  explicit DrawingScope(int& depth) : depth_(depth) { ++depth_; }
+  ~DrawingScope() { --depth_; }
+  int& depth_;
+};
+
 // A zoom or divisor that cannot divide is taken as 1, so the chart always draws.
 double usableDivisor(double d) { return (std::isfinite(d) && d != 0.0) ? d : 1.0; }
 
@@ -172,6 +180,7 @@ void TrendChart::drawChannel(int slot, int channel, const ChannelLook& lk, bool 
 }
 
 void TrendChart::PushScanAndReplot() {
+  const DrawingScope scope(drawingDepth_);
   canvas_.clear();
   if (linkFailed() && link_.requestStop) link_.requestStop();  // the drawing still goes on
   const int count = instrumentCount();
@@ -207,6 +216,7 @@ void TrendChart::PushScanAndReplot() {
 }
 
 void TrendChart::ReplotAll() {
+  const DrawingScope scope(drawingDepth_);
   canvas_.clear();
   for (int s = 0; s < kSlots; ++s) {
     xTable_[s].clear();
@@ -375,6 +385,35 @@ void TrendChart::SchemeButton_Click(int scheme) {
 void TrendChart::showInitialBackground() {
   canvas_.setBackground(GraphScheme);
   frozen_ = false;
+}
+
+void TrendChart::startUpDefaults() {
+  GraphScheme = kBlackGrid;
+  XZoom = 1.0;
+  YZoom = 1.0;
+  RefDivision = 5;
+  ScrollOffset = 0;
+  spanIndex_ = kXAxisStartIndex;
+  scaleIndex_ = kYScaleStartIndex;
+  controls = TrendChartControls{};  // marker, line and labels where level 5 puts them
+  controls.Xaxis_stop = kXAxisItems[spanIndex_];
+  controls.X_last = kXAxisItems[spanIndex_];
+  for (int s = 0; s < kSlotTableSize; ++s) ResetChartScale(s);
+  showInitialBackground();
+}
+
+void TrendChart::noInstrumentReset() {
+  canvas_.clear();
+  controls.Shape1Visible = false;
+  controls.Xaxis_start = "0";
+  // The span chosen, so the labels never contradict the span list ("20" at the default span).
+  controls.Xaxis_stop = kXAxisItems[spanIndex_];
+}
+
+void TrendChart::clearPositionTables(int slot) {
+  if (slot < 0 || slot >= kSlots) return;
+  xTable_[slot].clear();
+  yTable_[slot].clear();
 }
 
 void TrendChart::freezeIntoBackground() {

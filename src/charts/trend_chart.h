@@ -136,6 +136,16 @@ class TrendChart {
   void freezeIntoBackground();
   // Start-up: scheme 3's picture into the plot.
   void showInitialBackground();
+  // The main window's chart defaults at start-up: scheme 3 with its picture, zooms 1, reference
+  // level 5 (marker and line with it), span "20", scale "1", labels "0" and "20".
+  void startUpDefaults();
+  // No instrument selected any more: the drawing is cleared and the labels read "0" and the span.
+  void noInstrumentReset();
+  // Run start, per slot: its position tables emptied.
+  void clearPositionTables(int slot);
+  // True while a redraw that lets events run between channels is under way; a window showing
+  // the picture waits for the end rather than show half a chart.
+  bool drawing() const { return drawingDepth_ > 0; }
 
   // --- State -------------------------------------------------------------------------------------
   std::int16_t GraphScheme = 3;
@@ -196,6 +206,7 @@ class TrendChart {
   int spanIndex_ = kXAxisStartIndex;
   int scaleIndex_ = kYScaleStartIndex;
   bool frozen_ = false;
+  int drawingDepth_ = 0;
 
   static constexpr int kSlots = kMaxInstruments;  // slots 0..3 carry tables
   std::array<std::array<PointHistory, kPositionColumns>, kSlots> history_{};
