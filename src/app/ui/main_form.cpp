@@ -1,6 +1,7 @@
 #include "app/ui/main_form.h"
 
 #include <QAction>
+#include <algorithm>
 #include <cstdlib>
 #include <QApplication>
 #include <QCloseEvent>
@@ -17,6 +18,9 @@
 #include "acquisition/ui/scan_table_model.h"
 #include "app/ui/connect_form.h"
 #include "app/ui/qt_seams.h"
+#include "charts/trend_chart.h"
+#include "charts/ui/qpainter_canvas.h"
+#include "charts/ui/trend_chart_view.h"
 
 namespace kalivor {
 
@@ -53,6 +57,10 @@ void setCell(QTableWidget* g, int r, int c, const QString& text, const QColor* b
 MainForm::MainForm(Program& program, QWidget* parent) : QMainWindow(parent), p_(program) {
   setObjectName("MainForm");
   setWindowTitle("KALIVOR MAIN");
+  // The chart and its picture belong to the program, so they outlive any window showing them.
+  auto canvas = std::make_unique<QPainterCanvas>(QSize(kPlotWidthPx, kPlotHeightPx));
+  chartCanvas_ = canvas.get();
+  p_.attachChart(std::move(canvas));
   buildMenus();
   buildControls();
   p_.run.setObserver(this);
@@ -119,10 +127,17 @@ void MainForm::buildControls() {
   PrintSet->setToolTip("Printer");
   PrintSet->setGeometry(px(4920), 0, px(900), px(420));
   connect(PrintSet, &QPushButton::clicked, this, [this] { if (printChart) printChart(); });
+  SaveChart = button("SaveChart", "Save Chart");
+  SaveChart->setToolTip("Save Chart");
+  SaveChart->setGeometry(px(3780), 0, px(1080), px(420));
+  connect(SaveChart, &QPushButton::clicked, this, [this] { if (saveChart) saveChart(); });
 
-  chartArea = new QWidget(central);
-  chartArea->setObjectName("chartArea");
-  chartArea->setGeometry(0, px(420), px(kWindowWidth), px(kTabTop - 420));
+  // The trend chart's controls sit at their own places in the window.
+  chartView = new TrendChartView(trendChart(), *chartCanvas_, central, [this](const CursorReadout& hit) {
+    const auto slot = static_cast<std::size_t>(hit.slot);
+    if (slot >= scanTableModels.size() || !scanTableModels[slot]) return std::string();
+    return scanTableModels[slot]->cellText(hit.gridRow, hit.gridColumn);
+  });
 
   // The live display.
   SSTab1 = new QTabWidget(central);
@@ -148,6 +163,11 @@ void MainForm::buildControls() {
     table->verticalHeader()->hide();
     table->horizontalHeader()->setDefaultSectionSize(px(1100));
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Time stamps on one line, in a column wide enough for them.
+    table->setWordWrap(false);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    const int timeWidth = std::max(px(2000), table->fontMetrics().horizontalAdvance("0000/00/00 00:00:00:000") + 12);
+    connect(model, &QAbstractItemModel::modelReset, table, [table, timeWidth] { table->setColumnWidth(1, timeWidth); });
     scanTableModels[static_cast<std::size_t>(d)] = model;
     MSFlexGrid2[static_cast<std::size_t>(d)] = table;
 
@@ -170,29 +190,29 @@ void MainForm::buildControls() {
   for (int r = 0; r < 4; ++r) ScanControl_MSFlexGrid->setRowHeight(r, px(1300 / 4.1));
   ScanControl_MSFlexGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-  // Run and window buttons beside the scan-control grid.
+  // Run and window buttons beside the scan-control grid, three rows of three; the selection
+  // button takes two places for its long caption.
   const double bx = width + 360;
-  const double bw = 1600;
+  const double bw = 1690;
   const double bh = 400;
-  struct B { const char* name; const char* caption; QPushButton** slot; };
+  struct B { const char* name; const char* caption; QPushButton** slot; int row, column, span; };
   const B buttons[] = {
-      {"Add_Remove_Instruments_Button", "Add / Remove Instruments", &Add_Remove_Instruments_Button},
-      {"Set_Scan_Button", "Set Scan Control", &Set_Scan_Button},
-      {"StartReading", "Start", &StartReading},
-      {"StopReading", "Stop", &StopReading},
-      {"DATATable", "See Value .", &DATATable},
-      {"dbSet", "Data save", &dbSet},
-      {"RecordView", "Open Record", &RecordView},
-      {"RecordDraw", "Record Draw", &RecordDraw},
+      {"Add_Remove_Instruments_Button", "Add / Remove Instruments", &Add_Remove_Instruments_Button, 0, 0, 2},
+      {"Set_Scan_Button", "Set Scan Control", &Set_Scan_Button, 0, 2, 1},
+      {"StartReading", "Start", &StartReading, 1, 0, 1},
+      {"StopReading", "Stop", &StopReading, 1, 1, 1},
+      {"DATATable", "See Value .", &DATATable, 1, 2, 1},
+      {"dbSet", "Data save", &dbSet, 2, 0, 1},
+      {"RecordView", "Open Record", &RecordView, 2, 1, 1},
+      {"RecordDraw", "Record Draw", &RecordDraw, 2, 2, 1},
   };
-  for (std::size_t i = 0; i < std::size(buttons); ++i) {
-    auto* b = button(buttons[i].name, buttons[i].caption);
-    const double x = bx + static_cast<double>(i / 3) * (bw + 90);
-    const double y = kScanControlTop + static_cast<double>(i % 3) * (bh + 60);
-    b->setGeometry(px(x), px(y), px(bw), px(bh));
-    *buttons[i].slot = b;
+  for (const B& spec : buttons) {
+    auto* b = button(spec.name, spec.caption);
+    const double x = bx + spec.column * (bw + 60);
+    const double y = kScanControlTop + spec.row * (bh + 60);
+    b->setGeometry(px(x), px(y), px(spec.span * bw + (spec.span - 1) * 60), px(bh));
+    *spec.slot = b;
   }
-  Add_Remove_Instruments_Button->setGeometry(px(bx), px(kScanControlTop), px(bw), px(bh));
   connect(Add_Remove_Instruments_Button, &QPushButton::clicked, this, &MainForm::Add_Remove_Instruments_Button_Click);
   connect(Set_Scan_Button, &QPushButton::clicked, this, [this] { if (openScanSettings) openScanSettings(); });
   connect(StartReading, &QPushButton::clicked, this, &MainForm::StartReading_Click);
@@ -202,13 +222,16 @@ void MainForm::buildControls() {
   connect(RecordView, &QPushButton::clicked, this, [this] { if (openRecordView) openRecordView(); });
   connect(RecordDraw, &QPushButton::clicked, this, [this] { if (openRecordDraw) openRecordDraw(); });
 
+  // The interval check's clock, in the free space below the chart.
   auto* nowLabel = new QLabel("Now Time Seconds :", central);
-  nowLabel->setGeometry(px(bx + 2 * (bw + 90)), px(kScanControlTop + 2 * (bh + 60)), px(1500), px(bh));
+  nowLabel->setGeometry(px(600), px(7920), px(1800), px(330));
   NowTimeSeconds = new QLineEdit(central);
   NowTimeSeconds->setObjectName("NowTimeSeconds");
   NowTimeSeconds->setReadOnly(true);
-  NowTimeSeconds->setGeometry(px(bx + 2 * (bw + 90) + 1500), px(kScanControlTop + 2 * (bh + 60)), px(1200), px(bh));
+  NowTimeSeconds->setGeometry(px(2400), px(7920), px(1500), px(330));
 }
+
+TrendChart& MainForm::trendChart() { return *p_.chart(); }
 
 void MainForm::load() {
   p_.startUp();
@@ -223,6 +246,8 @@ void MainForm::syncEnabled() {
   for (QPushButton* b : centralWidget()->findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
     if (!b->objectName().isEmpty()) b->setEnabled(d.isEnabled(fromQt(b->objectName())));
   }
+  // Saving the picture is locked with printing it.
+  SaveChart->setEnabled(d.isEnabled("PrintSet"));
 }
 
 void MainForm::syncChannelGrid(int slot) {
@@ -260,6 +285,8 @@ void MainForm::syncScanControl() {
 void MainForm::syncFromCore() {
   const LiveDisplay& d = p_.display;
   for (auto* m : scanTableModels) m->sync();
+  chartView->sync();
+  if (syncDataTable) syncDataTable();
   if (d.revision == shownRevision_) return;
   shownRevision_ = d.revision;
   syncEnabled();

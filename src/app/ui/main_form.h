@@ -23,7 +23,10 @@ class QTableWidget;
 namespace kalivor {
 
 class Connect_Form;
+class QPainterCanvas;
 class ScanTableModel;
+class TrendChart;
+class TrendChartView;
 
 class MainForm final : public QMainWindow, public RunObserver {
   Q_OBJECT
@@ -45,20 +48,25 @@ class MainForm final : public QMainWindow, public RunObserver {
 
   // Doors to the other windows; each is set by the window that exists (nothing happens before).
   std::function<void()> openScanSettings, unloadScanSettings, openDataTable, unloadDataTable,
-      openDatabaseSelection, openRecordView, openRecordDraw, openAbout, printChart;
+      openDatabaseSelection, openRecordView, openRecordDraw, openAbout, printChart, saveChart;
+  // Runs whenever the window brings itself up to date, so the data table follows the run.
+  std::function<void()> syncDataTable;
   // How Exit ends the program (at once; tests put a stand-in here).
   std::function<void()> exitNow;
   // Runs while the connect window is shown modally (tests tick and confirm from here).
   std::function<void(Connect_Form&)> onConnectFormShown;
 
   Program& program() { return p_; }
+  // The trend chart and the picture it draws, for printing and saving it.
+  QPainterCanvas& chartCanvas() { return *chartCanvas_; }
+  TrendChart& trendChart();
   bool closing() const { return closeRequested_; }
 
   // Controls, by their names.
   QAction *Connect_to_Instrument_Menu, *Set_Scan_Control_Menu, *Start_Reading_Menu,
       *Stop_Reading_Menu, *Record_View_Menu, *Record_Draw_Menu, *About_Menu, *Exit_comm;
   QPushButton *Add_Remove_Instruments_Button, *Set_Scan_Button, *StartReading, *StopReading,
-      *DATATable, *RecordView, *RecordDraw, *dbSet, *PrintSet;
+      *DATATable, *RecordView, *RecordDraw, *dbSet, *PrintSet, *SaveChart;
   QTabWidget* SSTab1;
   std::array<QTableWidget*, 4> Channel_MSFlexGrid{};
   std::array<QTableView*, 4> MSFlexGrid2{};
@@ -66,7 +74,7 @@ class MainForm final : public QMainWindow, public RunObserver {
   std::array<ScanTableModel*, 4> scanTableModels{};
   QTableWidget* ScanControl_MSFlexGrid;
   QLineEdit* NowTimeSeconds;
-  QWidget* chartArea;  // the trend chart lives here
+  TrendChartView* chartView = nullptr;  // the trend chart's controls (drawmain_pic and the rest)
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -85,6 +93,7 @@ class MainForm final : public QMainWindow, public RunObserver {
   QPushButton* button(const char* name, const QString& caption);
 
   Program& p_;
+  QPainterCanvas* chartCanvas_ = nullptr;  // owned by the program's chart
   std::unique_ptr<Connect_Form> connectForm_;
   std::uint64_t shownRevision_ = ~0ull;
   bool closeRequested_ = false;

@@ -1,0 +1,347 @@
+#include "charts/ui/trend_chart_view.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <algorithm>
+#include <cmath>
+
+#include "app/ui/qt_seams.h"
+
+namespace kalivor {
+namespace {
+
+constexpr QRgb kLine1Color = qRgb(192, 0, 0);
+constexpr double kShapeTwips = 105;
+
+// A small picture of a background scheme with a trace over it, for its toolbar button.
+QIcon schemeIcon(int scheme) {
+  QPixmap pm(20, 16);
+  const bool white = scheme == kWhite || scheme == kWhiteGrid;
+  pm.fill(white ? Qt::white : Qt::black);
+  QPainter p(&pm);
+  if (scheme == kWhiteGrid || scheme == kBlackGrid) {
+    QPen grid(white ? Qt::black : Qt::white, 1);
+    grid.setDashPattern(scheme == kWhiteGrid ? QList<qreal>{1, 1} : QList<qreal>{2, 2});
+    p.setPen(grid);
+    for (int y = 4; y < 16; y += 4) p.drawLine(0, y, 19, y);
+    for (int x = 5; x < 20; x += 5) p.drawLine(x, 0, x, 15);
+  }
+  if (white) {
+    p.setPen(Qt::black);
+    p.drawLine(0, 0, 19, 0);
+    p.drawLine(0, 0, 0, 15);
+    p.drawLine(19, 0, 19, 15);
+  }
+  p.setPen(QPen(QColor(60, 179, 113), 2));
+  const QPoint trace[] = {{1, 11}, {6, 7}, {10, 9}, {14, 4}, {19, 6}};
+  p.drawPolyline(trace, 5);
+  return QIcon(pm);
+}
+
+// The reference-level marker: a red pointer towards the plot.
+QPixmap referenceMarker() {
+  QPixmap pm(px(180), px(285));
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(kLine1Color));
+  const int w = pm.width();
+  const int h = pm.height();
+  const QPointF arrow[] = {{0.5, h * 0.2}, {w - 0.5, h / 2.0}, {0.5, h * 0.8}};
+  p.drawPolygon(arrow, 3);
+  return pm;
+}
+
+void setTextIfChanged(QLabel* l, const std::string& text) {
+  const QString t = toQt(text);
+  if (l->text() != t) l->setText(t);
+}
+
+// The red circle of the cursor marker.
+class Shape1Widget final : public QWidget {
+ public:
+  using QWidget::QWidget;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::red, 1.2));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QRectF(rect()).adjusted(0.6, 0.6, -0.6, -0.6));
+  }
+};
+
+}  // namespace
+
+// --- drawmain_pic ------------------------------------------------------------------------------
+
+DrawMainPic::DrawMainPic(QWidget* parent) : QWidget(parent) {
+  setObjectName("drawmain_pic");
+  setMouseTracking(true);  // the read-out follows the mouse without a button pressed
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setCursor(Qt::CrossCursor);
+
+  Line1 = new QWidget(this);
+  Line1->setObjectName("Line1");
+  Line1->setAutoFillBackground(true);
+  QPalette lp = Line1->palette();
+  lp.setColor(QPalette::Window, QColor(kLine1Color));
+  Line1->setPalette(lp);
+  Line1->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+  Shape1 = new Shape1Widget(this);
+  Shape1->setObjectName("Shape1");
+  Shape1->setAttribute(Qt::WA_TransparentForMouseEvents);
+  Shape1->hide();
+}
+
+void DrawMainPic::showPicture(const QImage& picture, int scheme) {
+  const QColor base = (scheme == kWhite || scheme == kWhiteGrid) ? Qt::white : Qt::black;
+  if (picture.cacheKey() == shown_.cacheKey() && base == base_) return;
+  shown_ = picture;
+  base_ = base;
+  update();
+}
+
+void DrawMainPic::placeLine1(double yTwips) {
+  const int y = std::clamp(static_cast<int>(std::lround(yTwips / kTwipsPerPixel)), 0,
+                           std::max(0, height() - 1));
+  const QRect r(0, y, width(), 1);
+  if (Line1->geometry() != r) Line1->setGeometry(r);
+}
+
+void DrawMainPic::placeShape1(bool visible, double leftTwips, double topTwips) {
+  if (visible) {
+    const QRect r(px(leftTwips), px(topTwips), px(kShapeTwips), px(kShapeTwips));
+    if (Shape1->geometry() != r) Shape1->setGeometry(r);
+  }
+  if (Shape1->isVisible() != visible) Shape1->setVisible(visible);
+}
+
+void DrawMainPic::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  // The picture is 340 pixels high, the plot 341: the last row takes the scheme's colour.
+  p.fillRect(rect(), base_);
+  p.drawImage(0, 0, shown_);
+}
+
+void DrawMainPic::mouseMoveEvent(QMouseEvent* event) {
+  const QPointF at = event->position();
+  if (mouseMoved) mouseMoved(at.x() * kTwipsPerPixel, at.y() * kTwipsPerPixel);
+}
+
+// --- the chart's controls ----------------------------------------------------------------------
+
+TrendChartView::TrendChartView(TrendChart& chart, QPainterCanvas& canvas, QWidget* host,
+                               std::function<std::string(const CursorReadout&)> readoutText)
+    : QObject(host), chart_(chart), canvas_(canvas), readoutText_(std::move(readoutText)) {
+  setObjectName("TrendChartView");
+  build(host);
+  sync();
+}
+
+void TrendChartView::build(QWidget* host) {
+  auto place = [](QWidget* w, double left, double top, double width, double height) {
+    w->setGeometry(px(left), px(top), px(width), px(height));
+  };
+  auto pictureButton = [&](const char* name, const QIcon& icon, double left, double top,
+                           double width, double height) {
+    auto* b = new QPushButton(host);
+    b->setObjectName(name);
+    b->setIcon(icon);
+    b->setIconSize(QSize(px(width) - 8, px(height) - 8));
+    b->setFocusPolicy(Qt::NoFocus);
+    place(b, left, top, width, height);
+    return b;
+  };
+  QStyle* style = host->style();
+
+  drawmain_pic = new DrawMainPic(host);
+  place(drawmain_pic, kPlotLeft, kPlotTop, kPlotWidth, kPlotHeight);
+  drawmain_pic->mouseMoved = [this](double x, double y) { drawmain_pic_MouseMove(x, y); };
+
+  row_stat = new QLabel(host);
+  row_stat->setObjectName("row_stat");
+  row_stat->setPixmap(referenceMarker());
+  place(row_stat, 360, chart_.controls.row_statTop, 180, 285);
+  ref_label = new QLabel("Ref.", host);
+  ref_label->setObjectName("ref_label");
+  place(ref_label, 45, chart_.controls.ref_labelTop, 375, 255);
+
+  UpDraw = pictureButton("UpDraw", style->standardIcon(QStyle::SP_ArrowUp), 16050, 2520, 375, 550);
+  DownDraw = pictureButton("DownDraw", style->standardIcon(QStyle::SP_ArrowDown), 16050, 3480, 375, 550);
+  QObject::connect(UpDraw, &QPushButton::clicked, this, [this] { UpDraw_Click(); });
+  QObject::connect(DownDraw, &QPushButton::clicked, this, [this] { DownDraw_Click(); });
+
+  Xaxis_stop = new QLabel(host);
+  Xaxis_stop->setObjectName("Xaxis_stop");
+  Xaxis_stop->setAlignment(Qt::AlignCenter);
+  place(Xaxis_stop, 120, 6000, 615, 255);
+  Xaxis_start = new QLabel(host);
+  Xaxis_start->setObjectName("Xaxis_start");
+  Xaxis_start->setAlignment(Qt::AlignCenter);
+  place(Xaxis_start, 15480, 6000, 495, 255);
+
+  // Scrolling: Command2 (left) towards newer scans, Command1 (right) towards older ones.
+  Command2 = pictureButton("Command2", style->standardIcon(QStyle::SP_ArrowLeft), 6240, 6000, 495, 375);
+  Command1 = pictureButton("Command1", style->standardIcon(QStyle::SP_ArrowRight), 8400, 6000, 495, 375);
+  QObject::connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+  QObject::connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+
+  // The read-out: the value box with the channel tag laid over its left end.
+  Text1 = new QLineEdit(host);
+  Text1->setObjectName("Text1");
+  Text1->setReadOnly(true);
+  Text1->setFocusPolicy(Qt::NoFocus);
+  Text1->setStyleSheet("QLineEdit { background: black; color: white; border: 1px solid gray; }");
+  QFont big = Text1->font();
+  big.setPointSizeF(big.pointSizeF() * 1.5);
+  Text1->setFont(big);
+  place(Text1, 11760, 6480, 4215, 555);
+  Text1->setTextMargins(px(120 + 505 + 90), 0, px(60), 0);
+  Text3 = new QLineEdit(host);
+  Text3->setObjectName("Text3");
+  Text3->setReadOnly(true);
+  Text3->setFocusPolicy(Qt::NoFocus);
+  Text3->setAlignment(Qt::AlignCenter);
+  Text3->setStyleSheet("QLineEdit { border: none; padding: 0px; }");
+  place(Text3, 11880, 6600, 505, 285);
+
+  X_Axis_Label = new QLabel("X-Axis :", host);
+  X_Axis_Label->setObjectName("X_Axis_Label");
+  place(X_Axis_Label, 13920, 7320, 720, 300);
+  X_Axis_Combo = new QComboBox(host);
+  X_Axis_Combo->setObjectName("X_Axis_Combo");
+  for (const char* item : kXAxisItems) X_Axis_Combo->addItem(item);
+  place(X_Axis_Combo, 14640, 7320, 975, 330);
+  QObject::connect(X_Axis_Combo, &QComboBox::activated, this, [this](int i) { X_Axis_Combo_Click(i); });
+
+  Y_scal_Label = new QLabel("Y-scal :", host);
+  Y_scal_Label->setObjectName("Y_scal_Label");
+  place(Y_scal_Label, 13920, 7920, 720, 300);
+  Y_scal_Combo = new QComboBox(host);
+  Y_scal_Combo->setObjectName("Y_scal_Combo");
+  for (const char* item : kYScaleItems) Y_scal_Combo->addItem(item);
+  Y_scal_Combo->setMaxVisibleItems(14);
+  place(Y_scal_Combo, 14640, 7920, 975, 330);
+  QObject::connect(Y_scal_Combo, &QComboBox::activated, this, [this](int i) { Y_scal_Combo_Click(i); });
+
+  // The background buttons of the toolbar row.
+  struct Scheme { const char* name; const char* tip; double left; };
+  const Scheme schemes[] = {
+      {"Change_White_Graph", "White Background", 6000},
+      {"Change_WhiteGrid_Graph", "White Background and Show Gridlines", 6480},
+      {"Change_Black_Graph", "Black Background ", 6960},
+      {"Change_Black_Grid_Graph", "Black Background and Show Gridlines", 7440},
+  };
+  for (int i = 0; i < 4; ++i) {
+    const Scheme& s = schemes[i];
+    QPushButton* b = pictureButton(s.name, schemeIcon(i), s.left, 0, 400, 420);
+    b->setIconSize(QSize(20, 16));
+    b->setToolTip(s.tip);
+    QObject::connect(b, &QPushButton::clicked, this, [this, i] { SchemeButton_Click(i); });
+    schemeButtons[static_cast<std::size_t>(i)] = b;
+  }
+
+  // Hidden buttons of the chart's own redraws.
+  auto hidden = [&](const char* name, const char* caption) {
+    auto* b = new QPushButton(caption, host);
+    b->setObjectName(name);
+    b->hide();
+    return b;
+  };
+  Command4 = hidden("Command4", "CLS");
+  Command5 = hidden("Command5", "PRO2");
+  Command6 = hidden("Command6", "Re_draw");
+  QObject::connect(Command4, &QPushButton::clicked, this, [this] { chart_.Command4_Click(); sync(); });
+  QObject::connect(Command5, &QPushButton::clicked, this, [this] { chart_.Command5_Click(); sync(); });
+  QObject::connect(Command6, &QPushButton::clicked, this, [this] { chart_.Command6_Click(); sync(); });
+}
+
+void TrendChartView::sync() {
+  const TrendChartControls& c = chart_.controls;
+  setTextIfChanged(Xaxis_start, c.Xaxis_start);
+  setTextIfChanged(Xaxis_stop, c.Xaxis_stop);
+  const QPoint marker(px(360), px(c.row_statTop));
+  if (row_stat->pos() != marker) row_stat->move(marker);
+  const QPoint label(px(45), px(c.ref_labelTop));
+  if (ref_label->pos() != label) ref_label->move(label);
+  drawmain_pic->placeLine1(c.Line1Y);
+  drawmain_pic->placeShape1(c.Shape1Visible, c.Shape1Left, c.Shape1Top);
+
+  const QString tag = toQt(c.Text3);
+  if (Text3->text() != tag) Text3->setText(tag);
+  if (c.Text3BackColor != shownTagColor_) {
+    shownTagColor_ = c.Text3BackColor;
+    const QColor back = toQColor(c.Text3BackColor);
+    // Dark colours get white text so the tag stays readable.
+    const QColor fore = back.lightness() < 110 ? Qt::white : Qt::black;
+    Text3->setStyleSheet(QString("QLineEdit { border: none; padding: 0px; background: %1; color: %2; }")
+                             .arg(back.name(), fore.name()));
+  }
+
+  if (X_Axis_Combo->currentIndex() != chart_.spanIndex()) {
+    const QSignalBlocker block(X_Axis_Combo);
+    X_Axis_Combo->setCurrentIndex(chart_.spanIndex());
+  }
+  if (Y_scal_Combo->currentIndex() != chart_.scaleIndex()) {
+    const QSignalBlocker block(Y_scal_Combo);
+    Y_scal_Combo->setCurrentIndex(chart_.scaleIndex());
+  }
+  if (!chart_.drawing()) drawmain_pic->showPicture(canvas_.image(), chart_.GraphScheme);
+}
+
+void TrendChartView::X_Axis_Combo_Click(int index) {
+  chart_.X_Axis_Combo_Click(index);
+  sync();
+}
+
+void TrendChartView::Y_scal_Combo_Click(int index) {
+  chart_.Y_scal_Combo_Click(index);
+  sync();
+}
+
+void TrendChartView::UpDraw_Click() {
+  chart_.UpDraw_Click();
+  sync();
+}
+
+void TrendChartView::DownDraw_Click() {
+  chart_.DownDraw_Click();
+  sync();
+}
+
+void TrendChartView::Command1_Click() {
+  chart_.Command1_Click();
+  sync();
+}
+
+void TrendChartView::Command2_Click() {
+  chart_.Command2_Click();
+  sync();
+}
+
+void TrendChartView::SchemeButton_Click(int scheme) {
+  chart_.SchemeButton_Click(scheme);
+  sync();
+}
+
+void TrendChartView::drawmain_pic_MouseMove(double xTwips, double yTwips) {
+  const std::optional<CursorReadout> hit = chart_.drawmain_pic_MouseMove(xTwips, yTwips);
+  if (!hit) return;
+  const QString value = readoutText_ ? toQt(readoutText_(*hit)) : QString();
+  if (Text1->text() != value) Text1->setText(value);
+  sync();
+}
+
+}  // namespace kalivor

@@ -1,0 +1,92 @@
+#pragma once
+// The main window over simulated meters, as the windowed program builds it: manual clock,
+// recording messages, scripted dialogs, a pump that refreshes the window and runs the test's
+// callback, and a record folder of its own. The window is shown and loaded.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/program.h"
+#include "app/ui/connect_form.h"
+#include "app/ui/main_form.h"
+#include "common/clock.h"
+#include "common/dialogs.h"
+#include "common/event_pump.h"
+#include "common/messages.h"
+#include "sim/sim_config.h"
+#include "sim/sim_provider.h"
+#include "support/ui/qt_app.h"
+#include "visa/resource_manager.h"
+
+namespace kalivor::testing {
+
+inline std::unique_ptr<visa::VisaApi> simulatedVisa(Clock& clock,
+                                                    std::vector<sim::SimInstrumentConfig> meters) {
+  std::vector<std::unique_ptr<visa::DeviceProvider>> providers;
+  providers.push_back(std::make_unique<sim::SimProvider>(clock, std::move(meters)));
+  return std::make_unique<visa::ResourceManager>(std::move(providers));
+}
+
+struct MainFormRig : ::testing::Test {
+  explicit MainFormRig(std::vector<sim::SimInstrumentConfig> meters = sim::defaultInstruments()) {
+    qtApp();
+    folder = std::filesystem::temp_directory_path() /
+             ("kalivor-mainform-" + std::to_string(::getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    program = std::make_unique<Program>(clock, simulatedVisa(clock, std::move(meters)), messages,
+                                        dialogs, pump, folder);
+    form = std::make_unique<MainForm>(*program);
+    pump.set([this](std::int64_t call) {
+      form->syncFromCore();
+      QCoreApplication::processEvents();
+      if (onPump) onPump(call);
+    });
+    form->show();
+    form->load();
+  }
+  ~MainFormRig() override {
+    form.reset();
+    program.reset();
+    std::filesystem::remove_all(folder);
+  }
+
+  // Opens the connect window, ticks the given rows and confirms.
+  void connectRows(std::vector<int> rows) {
+    form->onConnectFormShown = [rows](Connect_Form& f) {
+      for (int r : rows) QTest::mouseClick(f.Check1[static_cast<std::size_t>(r)], Qt::LeftButton);
+      QTest::mouseClick(f.ok_Button, Qt::LeftButton);
+    };
+    QTest::mouseClick(form->Add_Remove_Instruments_Button, Qt::LeftButton);
+  }
+
+  // Every selected slot runs `scans` scans and stops by itself.
+  void runScans(int scans) {
+    for (int d = 0; d < program->link.InstrumentCount; ++d) {
+      program->tables.setup[static_cast<std::size_t>(d)].scanCount_Status = 1;
+      program->tables.setup[static_cast<std::size_t>(d)].ScanCount = std::to_string(scans);
+    }
+    QTest::mouseClick(form->StartReading, Qt::LeftButton);
+  }
+
+  ManualClock clock;
+  RecordingMessages messages;
+  ScriptedDialogs dialogs;
+  CallbackEventPump pump;
+  std::filesystem::path folder;
+  std::unique_ptr<Program> program;
+  std::unique_ptr<MainForm> form;
+  std::function<void(std::int64_t)> onPump;
+};
+
+}  // namespace kalivor::testing
