@@ -18,7 +18,8 @@ std::string executableFolder() {
 
 static std::string userDataFolder() {
   // A relative XDG_DATA_HOME is to be ignored, as the base-directory rules say.
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') return std::string(xdg) + "/kalivor";
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+    return std::string(xdg) + "/kalivor";
   if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/share/kalivor";
   return "/tmp/kalivor";
 }

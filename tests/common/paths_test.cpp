@@ -82,7 +82,8 @@ TEST_F(DataFolderTest, AProgramFolderThatCannotBeWrittenFallsBackToThePerUserFol
   }
 
   ScopedEnv xdgSet("XDG_DATA_HOME", (root / "xdg").c_str());
-  EXPECT_EQ(resolveDataFolder("", (root / "missing").string()), (root / "xdg" / "kalivor").string());
+  EXPECT_EQ(resolveDataFolder("", (root / "missing").string()),
+            (root / "xdg" / "kalivor").string());
   ScopedEnv xdgRelative("XDG_DATA_HOME", "relative/data");
   EXPECT_EQ(resolveDataFolder("", (root / "missing").string()), perUser);
 }

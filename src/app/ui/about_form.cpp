@@ -29,7 +29,8 @@ namespace kalivor {
 QIcon programIcon() {
   initAboutResources();
   QIcon icon;
-  for (int size : {16, 32, 48}) icon.addFile(QString(":/kalivor/icon-%1.png").arg(size), QSize(size, size));
+  for (int size : {16, 32, 48})
+    icon.addFile(QString(":/kalivor/icon-%1.png").arg(size), QSize(size, size));
   icon.addFile(product::kLogoResource, QSize(128, 128));
   return icon;
 }
@@ -97,9 +98,9 @@ bool About_Form::eventFilter(QObject* watched, QEvent* event) {
 void About_Form::Label4_Click() {
   const QUrl url(product::kWebAddress);
   if (!openUrl || !openUrl(url)) {
-    messages_.inform(std::string("No web browser could be started to show ") + product::kWebAddress +
-                         ".",
-                     kAppTitle, MessageIcon::Exclamation);
+    const std::string address = product::kWebAddress;
+    messages_.inform("No web browser could be started to show " + address + ".", kAppTitle,
+                     MessageIcon::Exclamation);
   }
 }
 
