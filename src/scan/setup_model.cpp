@@ -249,8 +249,7 @@ ShowOutcome ScanSetEditor::load(std::vector<std::string> deviceEntries,
     shownView(ch).temperatureIndex = shownView(ch).thermocoupleIndex =
         index >= 0 && index < 7 ? index : -1;
   }
-  copy_.rowPosLwlmt(1);
-  copy_.rowPosUplmt(working_.setup[0].ChannelCount == 20 ? 20 : 10);
+  setCopyRange();
   copy_.colPosLwlmt(3);
   copy_.colPosUplmt(3);
   copy_.enableCopy(false);
@@ -278,6 +277,9 @@ ShowOutcome ScanSetEditor::showInstrument(int slot, const InstrumentAccess& acce
         index >= 0 && index < 7 ? index : -1;
   }
   shuntSlot_ = slot;
+  // Copy and paste cover the rows of the card shown, so a 10-channel card shown after a
+  // 20-channel one keeps its 4-wire check at its own half.
+  setCopyRange();
   refreshScanControls();
   for (int ch = 0; ch < used; ++ch) {
     views_[slot][ch].gridFunction = applied_.channel[slot][ch].Function;
@@ -287,6 +289,11 @@ ShowOutcome ScanSetEditor::showInstrument(int slot, const InstrumentAccess& acce
   recomputePartnerFlags(row, shownSetup().ChannelCount);
   loading_ = false;
   return ShowOutcome::Shown;
+}
+
+void ScanSetEditor::setCopyRange() {
+  copy_.rowPosLwlmt(1);
+  copy_.rowPosUplmt(shownSetup().ChannelCount == 20 ? 20 : 10);
 }
 
 void ScanSetEditor::applyAvailability() {

@@ -205,10 +205,11 @@ class ScanSetEditor {
   std::string suggestedFileName() const;
 
   // Window loading: defaults for every slot, read-back of every listed instrument, slot 0 shown,
-  // copy range set from slot 0's channel count. LinkFailed: the window re-checks the devices.
+  // nothing copied. LinkFailed: the window re-checks the devices.
   ShowOutcome load(std::vector<std::string> deviceEntries, const InstrumentAccess& access);
-  // Device_opt(k) click. LinkFailed: nothing was read; the window sets StopRequested and runs
-  // the connect window's confirmation.
+  // Device_opt(k) click; the copy range becomes rows 1..20 for a 20-channel card, else 1..10.
+  // LinkFailed: nothing was read; the window sets StopRequested and runs the connect window's
+  // confirmation.
   ShowOutcome showInstrument(int slot, const InstrumentAccess& access);
   // Shows the shown slot's scan settings in the shared controls (used by showInstrument and by
   // the setup file loader; run it with the loading flag set).
@@ -253,6 +254,7 @@ class ScanSetEditor {
 
  private:
   void resetControlsForLoad();
+  void setCopyRange();
   void applyAvailability();
   void showCountMode();
   void stopOffAtNow();

@@ -450,18 +450,34 @@ TEST_F(EditorTest, PastingFourWireSkipsTheUpperHalf) {
   EXPECT_FALSE(editor.pasteCells(2, 3, 3, 3).consumed);
 }
 
-TEST_F(EditorTest, PastingIntoAShorterCardReportsRowsThatCannotTakeIt) {
+TEST_F(EditorTest, CopyRangeFollowsTheShownCard) {
   loadWindow();
   InstrumentAccess none;
-  editor.showInstrument(1, none);  // 10 channels, while the copy range has 20 rows
+  editor.showInstrument(1, none);  // 10 channels, shown after the 20-channel card
+  EXPECT_EQ(editor.gridCopy().rowPosUplmt(), 10);
   editor.changeFunction(0, "4W");
   ASSERT_TRUE(editor.copyCell(1, 3));
   const PasteResult r = editor.pasteCells(4, 8, 3, 3);
   EXPECT_TRUE(r.consumed);
   EXPECT_EQ(r.changedChannels, (std::vector<int>{3, 4}));
+  EXPECT_FALSE(r.error);
+  EXPECT_EQ(ch(6).Function, "DCV");
+  EXPECT_FALSE(editor.pasteCells(9, 11, 3, 3).consumed);  // row 11 is no channel of this card
+
+  editor.showInstrument(0, none);
+  EXPECT_EQ(editor.gridCopy().rowPosUplmt(), 20);
+}
+
+TEST_F(EditorTest, PastingAnEmptyFunctionReportsTheFailure) {
+  tables.channel[0][3].Function = "";
+  loadWindow();
+  ASSERT_TRUE(editor.copyCell(4, 3));
+  const PasteResult r = editor.pasteCells(1, 2, 3, 3);
+  EXPECT_TRUE(r.consumed);
+  EXPECT_TRUE(r.changedChannels.empty());
   ASSERT_TRUE(r.error);
   EXPECT_EQ(*r.error, kGridCopyFailedText);
-  EXPECT_EQ(ch(6).Function, "DCV");
+  EXPECT_EQ(ch(0).Function, "DCV");
 }
 
 TEST_F(EditorTest, PastingCurrentOpensTheShuntWindowPerRow) {
