@@ -9,6 +9,8 @@
 #include <QSaveFile>
 #include <algorithm>
 
+#include "app/program.h"
+#include "app/ui/main_form.h"
 #include "charts/trend_chart.h"
 #include "charts/ui/qpainter_canvas.h"
 #include "common/dialogs.h"
@@ -52,7 +54,8 @@ std::string printFailedText(const std::string& printerName) {
 }
 
 std::string saveFailedText(const std::string& fileName, const std::string& reason) {
-  return "The chart could not be saved to " + fileName + (reason.empty() ? "" : ": " + reason) + ".";
+  return "The chart could not be saved to " + fileName + (reason.empty() ? "" : ": " + reason) +
+         ".";
 }
 
 std::string unknownChartFormatText(const std::string& fileName) {
@@ -142,6 +145,14 @@ bool ChartOutput::saveTo(const std::string& fileName) {
   }
   if (!file.commit()) return failed(file.errorString());
   return true;
+}
+
+void wireChartOutput(MainForm& main, Program& program, ChartOutput::PrinterSource printers) {
+  auto output = std::make_shared<ChartOutput>(main.trendChart(), main.chartCanvas(),
+                                              program.messages, program.dialogs,
+                                              std::move(printers));
+  main.printChart = [output] { output->PrintSet_Click(); };
+  main.saveChart = [output] { output->SaveChart_Click(); };
 }
 
 }  // namespace kalivor

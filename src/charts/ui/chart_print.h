@@ -13,7 +13,9 @@ class QPrinter;
 namespace kalivor {
 
 class Dialogs;
+class MainForm;
 class Messages;
+class Program;
 class QPainterCanvas;
 class TrendChart;
 
@@ -59,5 +61,9 @@ inline constexpr const char* kNoPrinterText =
 std::string printFailedText(const std::string& printerName);
 std::string saveFailedText(const std::string& fileName, const std::string& reason);
 std::string unknownChartFormatText(const std::string& fileName);
+
+// Sets the main window's printChart and saveChart doors to print and save its trend chart.
+void wireChartOutput(MainForm& main, Program& program,
+                     ChartOutput::PrinterSource printers = defaultPrinter);
 
 }  // namespace kalivor

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPageSize>
 #include <QPrinter>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTransform>
 #include <algorithm>
@@ -18,12 +19,16 @@
 #include <optional>
 #include <vector>
 
+#include "app/program.h"
+#include "app/ui/main_form.h"
 #include "charts/trend_chart.h"
 #include "charts/ui/qpainter_canvas.h"
 #include "common/dialogs.h"
 #include "common/messages.h"
 #include "common/numbers.h"
+#include "sim/sim_provider.h"
 #include "support/ui/qt_app.h"
+#include "visa/resource_manager.h"
 
 namespace kalivor {
 namespace {
@@ -360,6 +365,31 @@ TEST_F(ChartPrintTest, CancelDoesNothingAndAFailedSaveNamesTheFileAndKeepsWhatWa
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_NE(messages.shown[0].text.find(inTheWay.string()), std::string::npos);
   EXPECT_TRUE(fs::is_directory(inTheWay / "inside"));
+}
+
+TEST_F(ChartPrintTest, TheMainWindowsButtonsPrintAndSaveItsChart) {
+  ManualClock clock;
+  std::vector<std::unique_ptr<visa::DeviceProvider>> providers;
+  providers.push_back(std::make_unique<sim::SimProvider>(clock, sim::defaultInstruments()));
+  Program program(clock, std::make_unique<visa::ResourceManager>(std::move(providers)), messages,
+                  dialogs, pump, folder);
+  MainForm main(program);
+  wireChartOutput(main, program, [this] { return pdfPrinter(printFile); });
+  ASSERT_TRUE(main.printChart && main.saveChart);
+
+  main.trendChart().Change_WhiteGrid_Graph_Click();
+  main.PrintSet->click();
+  const auto page = readPdf(printFile);
+  ASSERT_TRUE(page);
+  EXPECT_TRUE(page->rgb == rgbOf(main.chartCanvas().image()));
+  EXPECT_TRUE(main.trendChart().backgroundFrozen());
+
+  const fs::path png = folder / "main.png";
+  dialogs.fileNames = {png.string()};
+  main.SaveChart->click();
+  EXPECT_EQ(QImage(QString::fromStdString(png.string())).convertToFormat(QImage::Format_RGB32),
+            main.chartCanvas().image());
+  EXPECT_TRUE(messages.shown.empty());
 }
 
 }  // namespace
