@@ -1,6 +1,12 @@
 #include "app/ui/application.h"
 
+#include <QPrinter>
+
+#include "acquisition/ui/data_table.h"
+#include "app/ui/about_form.h"
+#include "charts/ui/chart_print.h"
 #include "common/paths.h"
+#include "scan/ui/scan_windows.h"
 #include "store/ui/record_windows.h"
 
 namespace kalivor {
@@ -30,6 +36,12 @@ KalivorApplication::~KalivorApplication() {
   main_.reset();
 }
 
-void KalivorApplication::wireWindows() { wireRecordWindows(*main_, *program_); }
+void KalivorApplication::wireWindows() {
+  wireScanWindows(*main_, *program_);
+  wireDataTable(*main_, *program_);
+  wireRecordWindows(*main_, *program_);
+  wireAbout(*main_, *program_);
+  wireChartOutput(*main_, *program_);
+}
 
 }  // namespace kalivor
