@@ -24,7 +24,6 @@ constexpr double kLevel = 511.5;  // one division
 // test sets.
 struct TrendChartViewTest : ::testing::Test {
   TrendChartViewTest() {
-    testing::qtApp();
     for (int s = 0; s < 2; ++s) {
       tables.setup[s].ChannelCount = 10;
       for (int c = 0; c < kMaxChannels; ++c) {
@@ -68,6 +67,8 @@ struct TrendChartViewTest : ::testing::Test {
   }
   static QRgb qrgb(Rgb c) { return qRgb(redOf(c), greenOf(c), blueOf(c)); }
 
+  // First member: the QApplication must exist before the host widget below is made.
+  bool qtReady = (testing::qtApp(), true);
   ScanTables tables;
   int instruments = 1;
   CallbackEventPump pump;
