@@ -1,11 +1,15 @@
 #include "store/run_database.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <random>
 #include <system_error>
+#include <vector>
 
 #include "store/record_files.h"
 
@@ -44,6 +48,126 @@ void bindText(sqlite3_stmt* s, int index, std::string_view text) {
                     static_cast<int>(text.size()), SQLITE_STATIC);
 }
 
+// A record is built under a hidden name beside its final one and published whole, so a kill
+// half-way leaves no empty or tableless .mdb that would pass for a record. The names do not end
+// in ".mdb": listings never show them.
+std::string buildPrefix(std::string_view databaseName) {
+  return "." + std::string(databaseName) + kRecordExtension + "-new-";
+}
+
+// Opens a fresh build file, locked for as long as the creation lasts: a later creation removes
+// the builds of killed ones and knows a live one by its lock.
+int openBuildFile(const std::filesystem::path& folder, std::string_view databaseName,
+                  std::filesystem::path& build) {
+  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::random_device random;
+  for (int attempt = 0; attempt < 32; ++attempt) {
+    std::string name = buildPrefix(databaseName);
+    for (int i = 0; i < 8; ++i) name += kDigits[random() % 36];
+    build = folder / name;
+    const int fd = ::open(build.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return -1;
+    }
+    struct stat held{};
+    struct stat named{};
+    // A cleaner may have taken the file for a leftover before the lock was ours.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+        ::lstat(build.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev) {
+      return fd;
+    }
+    ::close(fd);
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+void removeBuild(const std::filesystem::path& build) {
+  ::unlink(build.c_str());
+  for (const char* companion : {"-journal", "-wal", "-shm"}) {
+    std::filesystem::path p = build;
+    p += companion;
+    ::unlink(p.c_str());
+  }
+}
+
+// Builds of this record left by creations that were killed (no one holds their lock).
+void removeDeadBuilds(const std::filesystem::path& folder, std::string_view databaseName) {
+  const std::string prefix = buildPrefix(databaseName);
+  std::vector<std::filesystem::path> dead;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != prefix.size() + 8 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const int fd = ::open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) dead.push_back(it->path());
+    ::close(fd);
+  }
+  for (const auto& build : dead) removeBuild(build);
+}
+
+// Fills the build file with table DATA; an error text, empty when it worked.
+std::string buildRecord(const std::filesystem::path& build) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(build.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+                           nullptr);
+  std::string cause;
+  if (rc == SQLITE_OK) {
+    detail::configureConnection(db);
+    rc = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, createTableSql().c_str(), nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) cause = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  if (sqlite3_close(db) != SQLITE_OK && cause.empty()) cause = sqlite3_errmsg(db);
+  return cause;
+}
+
+bool unsupported(int err) {
+  return err == EINVAL || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP || err == EPERM;
+}
+
+// Moves the finished build to the record's name unless an entry of that name exists: 0, EEXIST
+// (the entry is left as it is) or an errno. The caller holds the record's lock, which every
+// creation and every run takes, so the test and rename of the last resort cannot race with ours.
+int publishBuild(const std::filesystem::path& build, const std::filesystem::path& file) {
+  if (::renameat2(AT_FDCWD, build.c_str(), AT_FDCWD, file.c_str(), RENAME_NOREPLACE) == 0) {
+    return 0;
+  }
+  if (errno == EEXIST || !unsupported(errno)) return errno;
+  // File systems without an exclusive rename: a hard link is just as exclusive.
+  if (::link(build.c_str(), file.c_str()) == 0) {
+    ::unlink(build.c_str());
+    return 0;
+  }
+  if (errno == EEXIST || !unsupported(errno)) return errno;
+  // Neither (FAT, some network shares).
+  struct stat st{};
+  if (::lstat(file.c_str(), &st) == 0) return EEXIST;
+  if (::rename(build.c_str(), file.c_str()) != 0) return errno;
+  return 0;
+}
+
+// Journals of a record that is gone (removed by hand while a run had it open, say). SQLite would
+// take a -wal found beside the new record for its own and show the old scans in it.
+void removeOrphanJournals(const std::filesystem::path& file) {
+  for (const char* companion : {"-wal", "-shm", "-journal"}) {
+    std::filesystem::path p = file;
+    p += companion;
+    ::unlink(p.c_str());
+  }
+}
+
+void syncFolder(const std::filesystem::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
 }  // namespace
 
 StoreStatus CreateRunDatabase(const std::filesystem::path& dataFolder,
@@ -54,39 +178,54 @@ StoreStatus CreateRunDatabase(const std::filesystem::path& dataFolder,
   if (StoreStatus st = recordFilePath(dataFolder, databaseName, file); !st.ok()) return st;
   if (recordFile != nullptr) *recordFile = file;
 
+  const std::filesystem::path folder = file.parent_path();
   std::error_code ec;
-  std::filesystem::create_directories(file.parent_path(), ec);
+  std::filesystem::create_directories(folder, ec);
   if (ec) {
     return StoreStatus::failure(detail::recordFailureText(
-        file, "create", "cannot create the folder " + file.parent_path().string() + " (" +
-                            ec.message() + ")"));
+        file, "create", "cannot create the folder " + folder.string() + " (" + ec.message() + ")"));
   }
-  // O_EXCL makes the existence test and the creation one step: an entry of that name (file of
-  // any attribute, folder, even a dangling link) is left alone, never emptied.
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) {
-    if (errno == EEXIST) return StoreStatus::success();
+  // An entry of that name (file of any attribute, folder, even a dangling link) is left alone,
+  // never emptied; the publishing step below repeats the test atomically.
+  struct stat existing{};
+  if (::lstat(file.c_str(), &existing) == 0) return StoreStatus::success();
+  if (errno != ENOENT) {
     return StoreStatus::failure(detail::recordFailureText(file, "create", systemError(errno)));
   }
-  ::close(fd);
 
-  // An empty file is an empty SQLite database; give it table DATA.
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
-                           nullptr);
-  std::string cause;
-  if (rc == SQLITE_OK) {
-    detail::configureConnection(db);
-    rc = sqlite3_exec(db, createTableSql().c_str(), nullptr, nullptr, nullptr);
+  removeDeadBuilds(folder, databaseName);
+  std::filesystem::path build;
+  const int fd = openBuildFile(folder, databaseName, build);
+  if (fd < 0) {
+    return StoreStatus::failure(detail::recordFailureText(file, "create", systemError(errno)));
   }
-  if (rc != SQLITE_OK) cause = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  if (sqlite3_close(db) != SQLITE_OK && cause.empty()) cause = sqlite3_errmsg(db);
-  if (!cause.empty()) {
-    // The file is ours and holds nothing yet; leaving it would pass for a record next time.
-    ::unlink(file.c_str());
-    return StoreStatus::failure(detail::recordFailureText(file, "create", cause));
+  std::string cause = buildRecord(build);
+  if (cause.empty() && ::fsync(fd) != 0) cause = systemError(errno);
+  int published = 0;
+  StoreStatus failed;
+  if (cause.empty()) {
+    RecordLock lock;
+    bool busy = false;
+    const StoreStatus locked = lock.acquire(file, &busy);
+    if (::lstat(file.c_str(), &existing) == 0) {
+      published = EEXIST;  // made by another creation meanwhile
+    } else if (busy) {
+      // A run still has a record of this name open that was removed under it.
+      cause = "it is in use by another run";
+    } else if (!locked.ok()) {
+      failed = locked;
+    } else {
+      removeOrphanJournals(file);
+      published = publishBuild(build, file);
+      if (published == 0) syncFolder(folder);
+      else if (published != EEXIST) cause = systemError(published);
+    }
   }
-  return StoreStatus::success();
+  if (published != 0 || !cause.empty() || !failed.ok()) removeBuild(build);
+  ::close(fd);
+  if (!cause.empty()) return StoreStatus::failure(detail::recordFailureText(file, "create", cause));
+  if (!failed.ok()) return failed;
+  return StoreStatus::success();  // made here, or by another creation meanwhile
 }
 
 StoreStatus RunDatabase::OpenRunDatabase(const std::filesystem::path& recordFile,
@@ -103,6 +242,13 @@ StoreStatus RunDatabase::OpenRunDatabase(const std::filesystem::path& recordFile
   if (::access(recordFile.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS)) {
     return fail(StoreStatus::failure(
         detail::recordFailureText(recordFile, "open", "the file is read-only")));
+  }
+  // The run's journal lives beside the record.
+  if (const std::filesystem::path folder = recordFile.parent_path();
+      !folder.empty() && ::access(folder.c_str(), W_OK) != 0 &&
+      (errno == EACCES || errno == EROFS)) {
+    return fail(StoreStatus::failure(detail::recordFailureText(
+        recordFile, "open", "the folder " + folder.string() + " is read-only")));
   }
   if (StoreStatus st = db_.open(recordFile, detail::OpenMode::ReadWrite); !st.ok()) {
     return fail(st);

@@ -1,5 +1,8 @@
 #include "store/run_database.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +67,95 @@ TEST(RunDatabase, CreationNeverTouchesAnExistingEntry) {
   std::filesystem::permissions(folder.record("Record3"), std::filesystem::perms::owner_read);
   ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record3").ok());
   EXPECT_EQ(test::readFile(folder.record("Record3")), "not a database");
+}
+
+// Whether `file` opens as a record a run can use.
+bool isUsableRecord(const std::filesystem::path& file) {
+  RunDatabase run;
+  return run.OpenRunDatabase(file).ok();
+}
+
+// Creations killed at whatever point they had reached: every .mdb there is a whole record, the
+// builds left by the kills are never listed, and the next creation of a name clears them away.
+TEST(RunDatabase, CreationKilledAtAnyPointLeavesNoHalfRecord) {
+  TempDataFolder folder;
+  std::filesystem::create_directories(folder.db());
+  constexpr int kTrials = 9;
+  for (int trial = 0; trial < kTrials; ++trial) {
+    const std::string prefix = "T" + std::to_string(trial) + "R";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int k = 1; k <= 10'000; ++k) {
+        (void)CreateRunDatabase(folder.root(), prefix + std::to_string(k));
+      }
+      ::_exit(0);
+    }
+    // Kill it as soon as it has made 1..3 records: somewhere inside the next creation.
+    const std::size_t made = 1 + static_cast<std::size_t>(trial % 3);
+    for (;;) {
+      std::size_t count = 0;
+      for (const auto& name : listRecordFiles(folder.root())) count += name.rfind(prefix, 0) == 0;
+      int status = 0;
+      if (count >= made || ::waitpid(child, &status, WNOHANG) == child) break;
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+  }
+  std::vector<int> made(kTrials, 0);
+  for (const auto& name : listRecordFiles(folder.root())) {
+    EXPECT_GT(std::filesystem::file_size(folder.db() / name), 0u) << name;
+    EXPECT_TRUE(isUsableRecord(folder.db() / name)) << name;
+    ++made[static_cast<std::size_t>(std::stoi(name.substr(1)))];
+  }
+  // Each kill hit the creation after the last whole record of its trial; that name and all
+  // before it create whole records now, and no build of a killed creation stays.
+  for (int trial = 0; trial < kTrials; ++trial) {
+    EXPECT_GE(made[static_cast<std::size_t>(trial)], 1 + trial % 3) << trial;
+    for (int k = 1; k <= made[static_cast<std::size_t>(trial)] + 1; ++k) {
+      const std::string name = "T" + std::to_string(trial) + "R" + std::to_string(k);
+      ASSERT_TRUE(CreateRunDatabase(folder.root(), name).ok()) << name;
+      EXPECT_TRUE(isUsableRecord(folder.record(name))) << name;
+    }
+  }
+  for (const auto& name : test::entriesOf(folder.db())) {
+    EXPECT_TRUE(name.size() > 4 && name.compare(name.size() - 4, 4, ".mdb") == 0) << name;
+  }
+}
+
+TEST(RunDatabase, ABuildStillInProgressIsNotTakenForALeftover) {
+  TempDataFolder folder;
+  std::filesystem::create_directories(folder.db());
+  const auto dead = folder.db() / ".Record1.mdb-new-aaaaaaaa";
+  const auto live = folder.db() / ".Record1.mdb-new-bbbbbbbb";
+  test::writeFile(dead, "");
+  test::writeFile(dead.string() + "-journal", "x");
+  test::writeFile(live, "");
+  // The lock of a creation still at work, as another process would hold it.
+  const int fd = ::open(live.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  EXPECT_TRUE(listRecordFiles(folder.root()).empty());
+
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record1").ok());
+  EXPECT_EQ(test::entriesOf(folder.db()),
+            (std::vector<std::string>{".Record1.mdb-new-bbbbbbbb", "Record1.mdb"}));
+  ::close(fd);
+  EXPECT_TRUE(isUsableRecord(folder.record("Record1")));
+}
+
+// What an interrupted creation left before builds were published whole: an empty Record1.mdb.
+// It is no record, says so, and stays as it is.
+TEST(RunDatabase, AnEmptyFileIsRefusedWithAClearMessageAndNotTouched) {
+  TempDataFolder folder;
+  test::writeFile(folder.record("Record1"), "");
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record1").ok());
+  RunDatabase run;
+  const StoreStatus st = run.OpenRunDatabase(folder.record("Record1"));
+  EXPECT_EQ(st.error, "Cannot open the record " + folder.record("Record1").string() +
+                          ": the file is empty, it holds no scans table DATA");
+  EXPECT_EQ(std::filesystem::file_size(folder.record("Record1")), 0u);
+  EXPECT_EQ(test::entriesOf(folder.db()), std::vector<std::string>{"Record1.mdb"});
 }
 
 TEST(RunDatabase, UnsafeNamesCreateNothing) {

@@ -2,10 +2,15 @@
 // Helpers for the record store tests: a temporary data folder and records written directly with
 // SQLite, so tests can build files the program itself would never write (NULL NUMs, gaps).
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -96,6 +101,40 @@ inline std::string readFile(const std::filesystem::path& file) {
 inline void writeFile(const std::filesystem::path& file, const std::string& bytes) {
   std::filesystem::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << bytes;
+}
+
+// Runs `body` with the rights of an ordinary user, where write protection binds: in a child
+// process as "nobody" when the tests run as root, else right here. Returns body's result, or
+// -1 when the child could not become that user or died. The child must not use gtest macros.
+inline int asOrdinaryUser(const std::function<int()>& body) {
+  if (::geteuid() != 0) return body();
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    const gid_t nogroup = 65534;
+    const uid_t nobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(nobody) != 0) {
+      ::_exit(255);
+    }
+    ::_exit(body() & 0x7F);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) == 255) {
+    return -1;
+  }
+  return WEXITSTATUS(status);
+}
+
+// Names of the entries of a folder, sorted.
+inline std::vector<std::string> entriesOf(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace kalivor::store::test
