@@ -1,5 +1,9 @@
 #include "store/sqlite_record.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <cstring>
 #include <system_error>
 
@@ -44,8 +48,48 @@ void enableMappedReads(sqlite3* db) {
   sqlite3_exec(db, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
 }
 
+namespace {
+
+bool hasCompanion(const std::filesystem::path& file, const char* suffix) {
+  std::filesystem::path p = file;
+  p += suffix;
+  struct stat st{};
+  return ::lstat(p.c_str(), &st) == 0;
+}
+
+// Whether this process could write the record and make files beside it (root passes both tests
+// unless the file system itself is read-only).
+bool canWriteCompanions(const std::filesystem::path& file) {
+  const std::filesystem::path folder =
+      file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  return ::access(file.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK) == 0;
+}
+
+// file:<absolute path>?immutable=1, with the characters a URI path cannot hold escaped.
+std::string immutableUri(const std::filesystem::path& file) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(file, ec);
+  if (ec) absolute = file;
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : absolute.string()) {
+    const bool plain = std::isalnum(c) != 0 || std::strchr("/-._~!$&'()*+,;=:@", c) != nullptr;
+    if (plain && c != 0) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  uri += "?immutable=1";
+  return uri;
+}
+
+}  // namespace
+
 RecordDb::RecordDb(RecordDb&& other) noexcept
-    : db_(other.db_), path_(std::move(other.path_)) {
+    : db_(other.db_), path_(std::move(other.path_)), queryOnly_(other.queryOnly_) {
   other.db_ = nullptr;
 }
 
@@ -54,6 +98,7 @@ RecordDb& RecordDb::operator=(RecordDb&& other) noexcept {
     close();
     db_ = other.db_;
     path_ = std::move(other.path_);
+    queryOnly_ = other.queryOnly_;
     other.db_ = nullptr;
   }
   return *this;
@@ -64,7 +109,9 @@ void RecordDb::close() {
   db_ = nullptr;
 }
 
-bool RecordDb::readOnly() const { return db_ != nullptr && sqlite3_db_readonly(db_, "main") == 1; }
+bool RecordDb::readOnly() const {
+  return db_ != nullptr && (queryOnly_ || sqlite3_db_readonly(db_, "main") == 1);
+}
 
 StoreStatus RecordDb::failure(std::string_view action) const {
   if (db_ == nullptr) return StoreStatus::failure(recordFailureText(path_, action, "not open"));
@@ -101,8 +148,31 @@ StoreStatus RecordDb::open(const std::filesystem::path& file, OpenMode mode) {
   if (std::filesystem::is_directory(status)) {
     return StoreStatus::failure(recordFailureText(file, "open", "it is a folder, not a file"));
   }
-  const int flags = mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-  const int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
+  // SQLite takes an empty file for an empty database; say what it is instead.
+  if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(file, ec) == 0 &&
+      !ec) {
+    return StoreStatus::failure(
+        recordFailureText(file, "open", "the file is empty, it holds no scans table DATA"));
+  }
+  // Read-only use of a record we could write still opens it for writing, with writes refused:
+  // only such a connection folds the -wal back and removes -wal and -shm when it closes.
+  int flags = SQLITE_OPEN_READWRITE;
+  queryOnly_ = mode == OpenMode::ReadOnly;
+  std::string name = file.string();
+  if (!canWriteCompanions(file)) {
+    // Reading a record in WAL mode makes SQLite create -wal and -shm beside it, with the record's
+    // own permissions: left beside a write-protected record they keep it from being written even
+    // once it is writable again, and where they cannot be made the record cannot be read at all.
+    // Without a -wal no run has the record open (a run keeps one while it writes), so read it
+    // as a fixed file and make nothing. Once a journal exists its scans count: SQLite reads it
+    // the usual way.
+    flags = SQLITE_OPEN_READONLY;
+    if (!hasCompanion(file, "-wal") && !hasCompanion(file, "-journal")) {
+      name = immutableUri(file);
+      flags |= SQLITE_OPEN_URI;
+    }
+  }
+  const int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     StoreStatus st = db_ != nullptr ? failure("open")
                                     : StoreStatus::failure(recordFailureText(
@@ -111,6 +181,7 @@ StoreStatus RecordDb::open(const std::filesystem::path& file, OpenMode mode) {
     return st;
   }
   configureConnection(db_);
+  if (queryOnly_) sqlite3_exec(db_, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
   // SQLite reads the file lazily; preparing a statement on DATA reads the header and schema, so a
   // file that is no database or has no usable DATA table fails here with a clear cause.
   Statement probe;

@@ -56,12 +56,13 @@ class RecordDb {
   RecordDb& operator=(const RecordDb&) = delete;
 
   // Opens an existing record file and checks that it is a database with table DATA holding the
-  // record columns. Never creates a file.
+  // record columns. Never creates a file, nor anything beside a record it may not write.
   StoreStatus open(const std::filesystem::path& file, OpenMode mode);
   void close();
   bool isOpen() const { return db_ != nullptr; }
   sqlite3* handle() const { return db_; }
   const std::filesystem::path& path() const { return path_; }
+  // Opened ReadOnly, or the file cannot be written.
   bool readOnly() const;
 
   // Runs SQL without results; on failure returns the engine's message for `action`.
@@ -73,6 +74,7 @@ class RecordDb {
  private:
   sqlite3* db_ = nullptr;
   std::filesystem::path path_;
+  bool queryOnly_ = false;
 };
 
 std::string recordFailureText(const std::filesystem::path& file, std::string_view action,

@@ -14,6 +14,7 @@
 #include "common/text.h"
 #include "hardening/hardening_rig.h"
 #include "store/record_browser.h"
+#include "store/store_fixture.h"
 
 namespace kalivor::hardening {
 namespace {
@@ -255,12 +256,10 @@ TEST(RecordFaults, ReadOnlyRecordIsRefusedAtStartAndLeftAsItWas) {
 }
 
 
-// Known fault, left to the record store: a read-only connection to a record in WAL mode creates
-// -wal and -shm beside it with the record's read-only permissions and leaves them there; once the
-// record is writable again, no run can open it ("attempt to write a readonly database") until the
-// -shm file is deleted by hand. Only shows for a user who is not root.
-TEST(RecordFaults, DISABLED_BrowsingAReadOnlyRecordLeavesItUsableOnceWritableAgain) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root: permissions do not bind";
+// Reading a record in WAL mode used to leave -wal and -shm beside it when the record could not
+// be written, with the record's read-only permissions: once it was writable again no run could
+// open it ("attempt to write a readonly database") until the -shm was deleted by hand.
+TEST(RecordFaults, BrowsingAReadOnlyRecordLeavesItUsableOnceWritableAgain) {
   TempFolder folder;
   Program p(folder.root());
   p.connect(1);
@@ -270,15 +269,56 @@ TEST(RecordFaults, DISABLED_BrowsingAReadOnlyRecordLeavesItUsableOnceWritableAga
   ASSERT_EQ(p.messages.texts(), std::vector<std::string>{"End of Job."});
   const std::size_t stored = p.log.bySlot[0].size();
 
-  fs::permissions(p.recordPath("Record1"), fs::perms::owner_read);
-  RecordingMessages shown;
-  store::RecordBrowser browser(folder.root(), shown);
-  browser.Open("Record1.mdb");
-  EXPECT_EQ(browser.rows().size(), stored);
+  // Browsed by a user who may read the record but not write it (root is made one for this).
+  const fs::path db = folder.root() / "db";
+  fs::permissions(folder.root(), fs::perms::owner_all | fs::perms::others_read |
+                                     fs::perms::others_exec);
+  fs::permissions(db, fs::perms::all);
+  fs::permissions(p.recordPath("Record1"), fs::perms::owner_read | fs::perms::others_read);
+  const int browsed = store::test::asOrdinaryUser([&] {
+    RecordingMessages shown;
+    store::RecordBrowser browser(folder.root(), shown);
+    browser.Open("Record1.mdb");
+    return browser.rows().size() == stored && shown.shown.empty() ? 0 : 1;
+  });
+  EXPECT_EQ(browsed, 0);
+  EXPECT_EQ(store::test::entriesOf(db), std::vector<std::string>{"Record1.mdb"});
   fs::permissions(p.recordPath("Record1"), fs::perms::owner_read | fs::perms::owner_write);
 
   p.logUntilStop();
   p.stopAfterScans(3);
+  p.start();
+  EXPECT_EQ(p.messages.texts(), std::vector<std::string>{"End of Job."});
+  expectRecordHoldsReportedScans(p.recordPath("Record1"), stored, p.log.bySlot[0]);
+}
+
+// On a file system that has become read-only SQLite cannot make the -shm a WAL record needs for
+// reading; the record is still shown, and logged into again once the file system is writable.
+TEST(RecordFaults, ARecordOnAReadOnlyFileSystemIsStillBrowsed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system of its own";
+  TempFolder folder;
+  const fs::path data = folder.root() / "data";
+  auto tmpfs = Tmpfs::mount(data, "1m");
+  if (!tmpfs) GTEST_SKIP() << "no tmpfs can be mounted here";
+  Program p(data);
+  p.connect(1);
+  p.logUntilStop();
+  p.stopAfterScans(4);
+  p.start();
+  ASSERT_EQ(p.messages.texts(), std::vector<std::string>{"End of Job."});
+  const std::size_t stored = p.log.bySlot[0].size();
+
+  ASSERT_TRUE(tmpfs->setReadOnly(true));
+  RecordingMessages shown;
+  store::RecordBrowser browser(data, shown);
+  browser.Open("Record1.mdb");
+  EXPECT_TRUE(shown.texts().empty()) << ::testing::PrintToString(shown.texts());
+  ASSERT_EQ(browser.rows().size(), stored);
+  ASSERT_TRUE(tmpfs->setReadOnly(false));
+  EXPECT_EQ(store::test::entriesOf(data / "db"), std::vector<std::string>{"Record1.mdb"});
+
+  p.logUntilStop();
+  p.stopAfterScans(2);
   p.start();
   EXPECT_EQ(p.messages.texts(), std::vector<std::string>{"End of Job."});
   expectRecordHoldsReportedScans(p.recordPath("Record1"), stored, p.log.bySlot[0]);

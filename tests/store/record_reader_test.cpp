@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "store/run_database.h"
 #include "store_fixture.h"
 
 namespace kalivor::store {
@@ -102,6 +103,75 @@ TEST(RecordReader, AReadOnlyFileIsReadButNotRenumbered) {
   EXPECT_NE(st.error.find("read-only"), std::string::npos) << st.error;
   reader.close();
   EXPECT_EQ(test::storedColumn(gappy, 0), (std::vector<std::string>{"1", "3"}));
+}
+
+// A record a run wrote (so in WAL mode), then write-protected: reading it leaves no -wal or -shm
+// beside it, which would keep it from being written once it is writable again.
+TEST(RecordReader, AWriteProtectedRecordIsReadWithoutMakingFilesBesideIt) {
+  TempDataFolder folder;
+  std::filesystem::path file;
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record1", &file).ok());
+  {
+    RunDatabase run;
+    ASSERT_TRUE(run.OpenRunDatabase(file).ok());
+    for (int n = 1; n <= 3; ++n) {
+      ASSERT_TRUE(
+          run.AppendReadingRow(n, "t" + std::to_string(n), std::vector<std::string>(20, "v")).ok());
+    }
+  }
+  using std::filesystem::perms;
+  std::filesystem::permissions(folder.root(), perms::owner_all | perms::group_read |
+                                                  perms::group_exec | perms::others_read |
+                                                  perms::others_exec);
+  std::filesystem::permissions(folder.db(), perms::all);  // the folder stays writable
+  std::filesystem::permissions(file, perms::owner_read | perms::group_read | perms::others_read);
+
+  const int result = test::asOrdinaryUser([&] {
+    RecordReader reader;
+    std::int64_t count = 0;
+    std::vector<RecordRow> rows;
+    bool any = false;
+    if (!reader.open(file).ok()) return 1;
+    if (!reader.renumberAndCount(count).ok() || count != 3) return 2;
+    if (!reader.pageRows(1, 3, rows, any).ok() || !any || rows[2][1] != "t3") return 3;
+    reader.close();
+    return 0;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(test::entriesOf(folder.db()), std::vector<std::string>{"Record1.mdb"});
+
+  std::filesystem::permissions(file, perms::owner_read | perms::owner_write);
+  RunDatabase run;
+  ASSERT_TRUE(run.OpenRunDatabase(file).ok());
+  EXPECT_EQ(run.RowBase(), 3);
+  EXPECT_TRUE(run.AppendReadingRow(4, "t4", std::vector<std::string>(20, "w")).ok());
+}
+
+// While a run has a record open, its latest scans live in the -wal; they count also for a user
+// who may only read the record.
+TEST(RecordReader, AWriteProtectedRecordInUseShowsTheScansInItsJournal) {
+  TempDataFolder folder;
+  std::filesystem::path file;
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record1", &file).ok());
+  RunDatabase run;
+  ASSERT_TRUE(run.OpenRunDatabase(file).ok());
+  ASSERT_TRUE(run.AppendReadingRow(1, "t1", std::vector<std::string>(20, "v")).ok());
+  ASSERT_TRUE(std::filesystem::exists(file.string() + "-wal"));
+  using std::filesystem::perms;
+  std::filesystem::permissions(folder.root(), perms::owner_all | perms::group_read |
+                                                  perms::group_exec | perms::others_read |
+                                                  perms::others_exec);
+  std::filesystem::permissions(file, perms::owner_read | perms::group_read | perms::others_read);
+  ASSERT_TRUE(run.AppendReadingRow(2, "t2", std::vector<std::string>(20, "v")).ok());
+
+  const int result = test::asOrdinaryUser([&] {
+    RecordReader reader;
+    std::int64_t count = 0;
+    if (!reader.open(file).ok()) return 1;
+    if (!reader.rowCount(count).ok()) return 2;
+    return count == 2 ? 0 : 3;
+  });
+  EXPECT_EQ(result, 0);
 }
 
 }  // namespace
