@@ -101,12 +101,11 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, st
   return std::nullopt;
 }
 
-int commandList(const CommonOptions& o, std::ostream& out, std::ostream& err) {
+int commandList(const CommonOptions& o, Clock& clock, std::ostream& out, std::ostream& err) {
   if (!o.positional.empty()) {
     err << "kalivor-cli: list takes no arguments (got \"" << o.positional[0] << "\")\n";
     return 2;
   }
-  SystemClock clock;
   visa::VisaSetup setup = visa::makeVisa(o.visa, clock);
   if (!setup.api) {
     err << "kalivor-cli: " << setup.error << "\n";
@@ -138,6 +137,12 @@ MessageAnswer StreamMessages::show(const Message& message) {
 }
 
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  SystemClock clock;
+  return runCli(args, out, err, clock);
+}
+
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           Clock& clock) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     (args.empty() ? err : out) << kUsage;
     return args.empty() ? 2 : 0;
@@ -152,7 +157,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     out << kUsage;
     return 0;
   }
-  if (command == "list") return commandList(o, out, err);
+  if (command == "list") return commandList(o, clock, out, err);
   if (command == "apply" || command == "run") {
     if (!o.positional.empty()) {
       err << "kalivor-cli: " << command << " takes no arguments besides its options (got \"" << o.positional[0] << "\")\n";
@@ -167,7 +172,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       }
       uses.push_back(use);
     }
-    return command == "apply" ? commandApply(o.visa, uses, out, err) : commandRun(o.visa, o.dataDir, uses, out, err);
+    return command == "apply" ? commandApply(o.visa, clock, uses, out, err)
+                              : commandRun(o.visa, clock, o.dataDir, uses, out, err);
   }
   if (command == "records") {
     if (!o.positional.empty()) {
@@ -189,7 +195,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       err << "kalivor-cli: setup needs --template N OUT.ini\n";
       return 2;
     }
-    return commandSetupTemplate(o.visa, static_cast<int>(*n), o.positional[0], out, err);
+    return commandSetupTemplate(o.visa, clock, static_cast<int>(*n), o.positional[0], out, err);
   }
   err << "kalivor-cli: unknown command: " << command << "\nTry 'kalivor-cli --help'.\n";
   return 2;

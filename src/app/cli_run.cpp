@@ -78,8 +78,8 @@ class ScanPrinter final : public RunObserver {
 
 // Instruments found, chosen and set up from their setup files, as the windows would do it.
 struct Session {
-  Session(const visa::VisaOptions& options, std::ostream& out, std::ostream& err)
-      : messages(out, err) {
+  Session(const visa::VisaOptions& options, Clock& c, std::ostream& out, std::ostream& err)
+      : clock(c), messages(out, err) {
     setup = visa::makeVisa(options, clock);
   }
 
@@ -158,7 +158,7 @@ struct Session {
     return result.completed && !link->lastExchangeFailed();
   }
 
-  SystemClock clock;
+  Clock& clock;
   CliMessages messages;
   visa::VisaSetup setup;
   ScanTables tables;
@@ -201,20 +201,20 @@ std::string parseUse(const std::string& text, CliUse& use) {
   return {};
 }
 
-int commandApply(const visa::VisaOptions& options, const std::vector<CliUse>& uses, std::ostream& out,
-                 std::ostream& err) {
+int commandApply(const visa::VisaOptions& options, Clock& clock, const std::vector<CliUse>& uses,
+                 std::ostream& out, std::ostream& err) {
   if (uses.empty()) {
     err << "kalivor-cli: apply needs at least one --use N:SETUP.ini\n";
     return 2;
   }
-  Session s(options, out, err);
+  Session s(options, clock, out, err);
   if (!s.ready(err) || !s.select(positionsOf(uses), err)) return 1;
   return s.applyUses(uses, err) ? 0 : 1;
 }
 
-int commandSetupTemplate(const visa::VisaOptions& options, int instrument, const std::string& file,
-                         std::ostream& out, std::ostream& err) {
-  Session s(options, out, err);
+int commandSetupTemplate(const visa::VisaOptions& options, Clock& clock, int instrument,
+                         const std::string& file, std::ostream& out, std::ostream& err) {
+  Session s(options, clock, out, err);
   if (!s.ready(err) || !s.select({instrument}, err) || !s.loadEditor()) return 1;
   const SaveResult r = saveSetupFile(*s.editor, file);
   if (!r.ok) {
@@ -225,13 +225,13 @@ int commandSetupTemplate(const visa::VisaOptions& options, int instrument, const
   return 0;
 }
 
-int commandRun(const visa::VisaOptions& options, const std::string& dataDir,
+int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string& dataDir,
                const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err) {
   if (uses.empty()) {
     err << "kalivor-cli: run needs at least one --use N:SETUP.ini[:RecordK]\n";
     return 2;
   }
-  Session s(options, out, err);
+  Session s(options, clock, out, err);
   if (!s.ready(err) || !s.select(positionsOf(uses), err)) return 1;
   if (!s.applyUses(uses, err)) return 1;
   s.records.setDataFolder(resolveDataFolder(dataDir));

@@ -1,0 +1,340 @@
+// kalivor-cli apply and run end to end over simulated meters, on a manual clock: the setup file
+// is loaded and sent, the run logs into real records, and what it prints is held against the
+// files (read back with SQLite, and with the sqlite3 program where it is installed).
+#include "app/cli.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "store/store_fixture.h"
+
+namespace kalivor {
+namespace {
+
+namespace fs = std::filesystem;
+using store::test::readFile;
+using store::test::TempDataFolder;
+using store::test::writeFile;
+
+// One "slot<TAB>scan<TAB>time<TAB>CHk=value..." line of a run.
+struct PrintedScan {
+  int slot = -1;
+  std::int64_t scan = 0;
+  std::string time;
+  std::map<int, std::string> readings;  // channel number (1..20) -> text
+};
+
+std::vector<PrintedScan> printedScans(const std::string& out) {
+  static const std::regex line(R"(^(\d+)\t(\d+)\t([^\t]*)((\t[^\t]*)*)$)");
+  std::vector<PrintedScan> scans;
+  std::istringstream in(out);
+  for (std::string text; std::getline(in, text);) {
+    std::smatch m;
+    if (!std::regex_match(text, m, line)) continue;
+    PrintedScan s;
+    s.slot = std::stoi(m[1]);
+    s.scan = std::stoll(m[2]);
+    s.time = m[3];
+    std::istringstream fields(m[4].str());
+    for (std::string field; std::getline(fields, field, '\t');) {
+      if (field.empty()) continue;
+      const auto eq = field.find('=');
+      if (field.rfind("CH", 0) != 0 || eq == std::string::npos) continue;
+      s.readings[std::stoi(field.substr(2, eq - 2))] = field.substr(eq + 1);
+    }
+    scans.push_back(std::move(s));
+  }
+  return scans;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+// Rows of DATA in stored order, every column as text ("<NULL>" for NULL).
+std::vector<std::vector<std::string>> recordRows(const fs::path& file) {
+  std::vector<std::vector<std::string>> rows;
+  sqlite3* db = nullptr;
+  // Read-write, so that closing removes the -wal and -shm any reader of a WAL record makes.
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << "cannot open " << file;
+    sqlite3_close(db);
+    return rows;
+  }
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT * FROM DATA ORDER BY rowid", -1, &s, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << sqlite3_errmsg(db);
+  }
+  while (s != nullptr && sqlite3_step(s) == SQLITE_ROW) {
+    std::vector<std::string> row;
+    for (int c = 0; c < sqlite3_column_count(s); ++c) {
+      const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
+      row.emplace_back(t ? t : "<NULL>");
+    }
+    rows.push_back(std::move(row));
+  }
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  return rows;
+}
+
+// The record holds rows before+1 .. before+n exactly as the run printed its scans 1..n.
+void expectRowsMatchPrinted(const std::vector<std::vector<std::string>>& rows, std::size_t before,
+                            const std::vector<PrintedScan>& printed) {
+  ASSERT_EQ(rows.size(), before + printed.size());
+  for (std::size_t i = 0; i < printed.size(); ++i) {
+    const auto& row = rows[before + i];
+    ASSERT_EQ(row.size(), 22u);
+    EXPECT_EQ(printed[i].scan, static_cast<std::int64_t>(i + 1)) << "a run counts its scans from 1";
+    EXPECT_EQ(row[0], std::to_string(before + i + 1)) << "row " << before + i + 1;
+    EXPECT_EQ(row[1], printed[i].time) << "row " << before + i + 1;
+    ASSERT_FALSE(printed[i].readings.empty());
+    for (const auto& [channel, value] : printed[i].readings) {
+      EXPECT_EQ(row[static_cast<std::size_t>(1 + channel)], value)
+          << "row " << before + i + 1 << " CH" << channel;
+    }
+  }
+}
+
+// Replaces "Key=..." lines of an INI text.
+std::string withValues(std::string text, const std::map<std::string, std::string>& values) {
+  for (const auto& [key, value] : values) {
+    const std::regex line("(^|\n)" + std::regex_replace(key, std::regex(R"([()])"), R"(\$&)") +
+                          "=[^\r\n]*");
+    EXPECT_TRUE(std::regex_search(text, line)) << key;
+    text = std::regex_replace(text, line, "$1" + key + "=" + value);
+  }
+  return text;
+}
+
+std::string simulationFile(const std::string& fault) {
+  return "[Instrument1]\n"
+         "Resource=USB0::0x0000::0x0001::SIM0201::INSTR\n"
+         "Identity=SIMULATED,M100,SIM0201,1.0\n"
+         "Card=2\n"
+         "Serial=SIM0201\n"
+         "Fault=" + fault + "\n";
+}
+
+struct CliRun : ::testing::Test {
+  TempDataFolder folder;
+  std::ostringstream out, err;
+
+  // Every command on a fresh manual clock from the same moment: the same command line gives the
+  // same conversation, whatever ran before.
+  int cli(const std::vector<std::string>& args) {
+    out.str("");
+    err.str("");
+    ManualClock clock;
+    return runCli(args, out, err, clock);
+  }
+  std::string dir() const { return folder.root().string(); }
+  fs::path path(const std::string& name) const { return folder.root() / name; }
+
+  // Meter n's present setup as a file, changed by `values`.
+  std::string setupOf(const std::vector<std::string>& simulate, int n,
+                      const std::map<std::string, std::string>& values) {
+    const fs::path file = path("meter" + std::to_string(n) + ".ini");
+    std::vector<std::string> args = {"setup"};
+    args.insert(args.end(), simulate.begin(), simulate.end());
+    args.insert(args.end(), {"--template", std::to_string(n), file.string()});
+    EXPECT_EQ(cli(args), 0) << err.str();
+    writeFile(file, withValues(readFile(file), values));
+    return file.string();
+  }
+};
+
+// Three scans of four channels, a second apart, then the run ends by itself.
+const std::map<std::string, std::string> kThreeScans = {
+    {"scanCount_Status", "1"}, {"ScanCount", "3"},          {"ScanTime", "1"},
+    {"EnableChannel(0)", "1"}, {"EnableChannel(1)", "1"},   {"EnableChannel(2)", "1"},
+    {"EnableChannel(3)", "1"}, {"EnableChannel(4)", "0"},   {"EnableChannel(5)", "0"},
+    {"EnableChannel(6)", "0"}, {"EnableChannel(7)", "0"},   {"EnableChannel(8)", "0"},
+    {"EnableChannel(9)", "0"}, {"EnableChannel(10)", "0"},  {"EnableChannel(11)", "0"},
+    {"EnableChannel(12)", "0"}, {"EnableChannel(13)", "0"}, {"EnableChannel(14)", "0"},
+    {"EnableChannel(15)", "0"}, {"EnableChannel(16)", "0"}, {"EnableChannel(17)", "0"},
+    {"EnableChannel(18)", "0"}, {"EnableChannel(19)", "0"},
+};
+
+TEST_F(CliRun, ARunPrintsEveryStoredScanEndsWithEndOfJobAndTheNextRunAppends) {
+  const std::string setup = setupOf({"--simulate"}, 1, kThreeScans);
+  const std::vector<std::string> run = {"run", "--simulate", "--data-dir", dir(),
+                                        "--use", "1:" + setup + ":Record1"};
+  ASSERT_EQ(cli(run), 0) << err.str();
+  EXPECT_EQ(err.str(), "");
+  const auto first = printedScans(out.str());
+  ASSERT_EQ(first.size(), 3u) << out.str();
+  EXPECT_EQ(linesOf(out.str()).back(), "End of Job.");
+  for (const auto& s : first) {
+    EXPECT_EQ(s.slot, 0);
+    EXPECT_EQ(s.readings.size(), 4u) << "only the channels in use are printed";
+  }
+  // A second apart on the instrument's clock, each with its own stamp.
+  EXPECT_LT(first[0].time, first[1].time);
+  EXPECT_LT(first[1].time, first[2].time);
+  const fs::path record = folder.record("Record1");
+  expectRowsMatchPrinted(recordRows(record), 0, first);
+  EXPECT_EQ(recordRows(record)[0][6], " ") << "channels not in use are stored as one blank";
+
+  ASSERT_EQ(cli(run), 0) << err.str();
+  const auto second = printedScans(out.str());
+  ASSERT_EQ(second.size(), 3u);
+  const auto rows = recordRows(record);
+  expectRowsMatchPrinted(rows, 3, second);
+  expectRowsMatchPrinted(std::vector(rows.begin(), rows.begin() + 3), 0, first);
+  // Closed cleanly: no journal, lock or build file is left beside the record, nor after an
+  // export has read it.
+  EXPECT_EQ(store::test::entriesOf(folder.db()), std::vector<std::string>{"Record1.mdb"});
+  ASSERT_EQ(cli({"export", "Record1", path("all.csv").string(), "--data-dir", dir()}), 0)
+      << err.str();
+  EXPECT_EQ(out.str(), "6 scans of Record1.mdb appended to " + path("all.csv").string() + "\n");
+  EXPECT_EQ(store::test::entriesOf(folder.db()), std::vector<std::string>{"Record1.mdb"});
+}
+
+TEST_F(CliRun, TheSqlite3ProgramReadsExactlyTheTwentyTwoColumns) {
+  if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "the sqlite3 program is not installed: the record is read through the "
+                    "library only (see the other tests)";
+  }
+  const std::string setup = setupOf({"--simulate"}, 1, kThreeScans);
+  ASSERT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--use", "1:" + setup + ":Record7"}), 0)
+      << err.str();
+  const auto printed = printedScans(out.str());
+  ASSERT_EQ(printed.size(), 3u);
+
+  const fs::path record = folder.record("Record7");
+  const fs::path dump = path("dump.txt");
+  const std::string command = "sqlite3 -batch -header -separator '|' '" + record.string() +
+                              "' 'PRAGMA integrity_check;' 'SELECT * FROM DATA;' > '" +
+                              dump.string() + "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << readFile(dump);
+  const auto lines = linesOf(readFile(dump));
+  ASSERT_EQ(lines.size(), 2u + 1u + 3u) << readFile(dump);  // check header, ok, header, 3 rows
+  EXPECT_EQ(lines[1], "ok");
+  std::string header = "NUM|Time";
+  for (int c = 1; c <= 20; ++c) header += "|Ch" + std::to_string(c);
+  EXPECT_EQ(lines[2], header);
+  for (std::size_t i = 0; i < 3; ++i) {
+    std::vector<std::string> fields;
+    std::istringstream row(lines[3 + i]);
+    for (std::string f; std::getline(row, f, '|');) fields.push_back(f);
+    if (lines[3 + i].back() == '|') fields.emplace_back();
+    ASSERT_EQ(fields.size(), 22u) << lines[3 + i];
+    EXPECT_EQ(fields[0], std::to_string(i + 1));
+    EXPECT_EQ(fields[1], printed[i].time);
+    for (const auto& [channel, value] : printed[i].readings) {
+      EXPECT_EQ(fields[static_cast<std::size_t>(1 + channel)], value);
+    }
+  }
+}
+
+// A meter whose link drops in the third scan, from a simulation file: "Timeout" on stderr, a
+// failing exit code, "End of Job.", and the two scans stored before intact.
+TEST_F(CliRun, AMeterThatStopsAnsweringEndsTheRunWithTimeoutAndKeepsTheStoredScans) {
+  const fs::path sim = path("bench.sim");
+  writeFile(sim, simulationFile("none"));
+  std::map<std::string, std::string> values = kThreeScans;
+  values["ScanCount"] = "5";
+  const std::string setup = setupOf({"--simulate", sim.string()}, 1, values);
+
+  // Where the third scan starts in the conversation, from a trace of the same run done cleanly.
+  const fs::path trace = path("trace.txt");
+  ASSERT_EQ(cli({"run", "--simulate", sim.string(), "--trace", trace.string(), "--use",
+                 "1:" + setup}),
+            0)
+      << err.str();
+  int writes = 0;
+  int fetches = 0;
+  int dropAfter = 0;
+  for (const auto& line : linesOf(readFile(trace))) {
+    if (line.find(" write ") == std::string::npos) continue;
+    ++writes;
+    if (line.find("\"fetch?") != std::string::npos && ++fetches == 2) dropAfter = writes + 2;
+  }
+  ASSERT_EQ(fetches, 5) << "the clean run fetches five scans";
+
+  writeFile(sim, simulationFile("drop-after:" + std::to_string(dropAfter)));
+  EXPECT_EQ(cli({"run", "--simulate", sim.string(), "--data-dir", dir(), "--use",
+                 "1:" + setup + ":Record1"}),
+            1);
+  EXPECT_NE(err.str().find("Timeout"), std::string::npos) << err.str();
+  EXPECT_EQ(linesOf(out.str()).back(), "End of Job.");
+  const auto printed = printedScans(out.str());
+  ASSERT_EQ(printed.size(), 2u) << out.str();
+  expectRowsMatchPrinted(recordRows(folder.record("Record1")), 0, printed);
+}
+
+TEST_F(CliRun, RecordProblemsFailTheRunWithTheRecordNamed) {
+  const std::string setup = setupOf({"--simulate"}, 1, kThreeScans);
+  // Not a database: the run refuses it and leaves the file as it was.
+  writeFile(folder.record("Record2"), "notes, not scans");
+  EXPECT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--use", "1:" + setup + ":Record2"}), 1);
+  EXPECT_NE(err.str().find("Record2.mdb"), std::string::npos) << err.str();
+  EXPECT_TRUE(printedScans(out.str()).empty());
+  EXPECT_EQ(readFile(folder.record("Record2")), "notes, not scans");
+  // An empty file (what a creation killed half-way left in earlier versions) is no record either.
+  writeFile(folder.record("Record3"), "");
+  EXPECT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--use", "1:" + setup + ":Record3"}), 1);
+  EXPECT_NE(err.str().find("Record3.mdb: the file is empty"), std::string::npos) << err.str();
+  EXPECT_EQ(fs::file_size(folder.record("Record3")), 0u);
+}
+
+TEST_F(CliRun, ApplySendsTheSetupFileToTheChosenMeter) {
+  // Meter 2 (the 10-channel thermocouple card) gets a J thermocouple on channel 2, AC volts on
+  // channel 7 and channel 5 left out.
+  const std::string setup = setupOf({"--simulate"}, 2, {{"TEMP_TCO(1)", "J"},
+                                                         {"Function(6)", "ACV"},
+                                                         {"EnableChannel(4)", "0"}});
+  const fs::path trace = path("apply.txt");
+  ASSERT_EQ(cli({"apply", "--simulate", "--trace", trace.string(), "--use", "2:" + setup}), 0)
+      << err.str();
+  EXPECT_EQ(out.str(), "Setting Complete\n");
+  const std::string sent = readFile(trace);
+  EXPECT_NE(sent.find("SIM0002::INSTR write 25 \"SENSe:TCOuple:TYPE J ,@2\\n\""),
+            std::string::npos);
+  EXPECT_NE(sent.find("SIM0002::INSTR write 27 \"rout:scan:func 7,\\\"VOLT:AC\\\"\\n\""),
+            std::string::npos);
+  EXPECT_NE(sent.find("SIM0002::INSTR write 24 \"rout:scan:func 5,\\\"NONE\\\"\\n\""),
+            std::string::npos);
+  // Meter 1 was only asked who it is, nothing was set.
+  for (const auto& line : linesOf(sent)) {
+    if (line.find("SIM0001::INSTR write") != std::string::npos) {
+      EXPECT_NE(line.find('?'), std::string::npos) << line;
+    }
+  }
+}
+
+TEST_F(CliRun, ApplyRefusesWhatCannotBeApplied) {
+  const std::string twenty = setupOf({"--simulate"}, 1, {});
+  // A 20-channel setup for the 10-channel card.
+  EXPECT_EQ(cli({"apply", "--simulate", "--use", "2:" + twenty}), 1);
+  EXPECT_NE(err.str().find(twenty), std::string::npos) << err.str();
+  EXPECT_EQ(out.str().find("Setting Complete"), std::string::npos);
+
+  EXPECT_EQ(cli({"apply", "--simulate", "--use", "1:" + path("missing.ini").string()}), 1);
+  EXPECT_NE(err.str().find("missing.ini"), std::string::npos) << err.str();
+
+  EXPECT_EQ(cli({"apply", "--simulate", "--use", "3:" + twenty}), 1);
+  EXPECT_NE(err.str().find("there is no instrument 3"), std::string::npos) << err.str();
+  EXPECT_EQ(cli({"apply", "--simulate", "--use", "1:" + twenty, "--use", "1:" + twenty}), 1);
+  EXPECT_NE(err.str().find("named twice"), std::string::npos) << err.str();
+
+  EXPECT_EQ(cli({"apply", "--simulate"}), 2);
+  EXPECT_EQ(cli({"apply", "--simulate", "--use", "1"}), 2);
+  EXPECT_EQ(cli({"apply", "--simulate", "--use", "x:" + twenty}), 2);
+  EXPECT_EQ(cli({"run", "--simulate", "--use", "1:" + twenty + ":../Record1"}), 2);
+  EXPECT_NE(err.str().find("not a record name"), std::string::npos) << err.str();
+}
+
+}  // namespace
+}  // namespace kalivor
