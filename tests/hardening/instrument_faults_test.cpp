@@ -288,5 +288,52 @@ TEST(InstrumentFaults, AnswersEndingOnTheReadBuffer) {
   }
 }
 
+// A fetch answer of three reads on a card with NONE channels between the ones in use: filling
+// resumes after each read at the channel the sweep had reached, so every reading lands on its
+// own channel and the unused ones stay blank.
+TEST(InstrumentFaults, LongAnswerOverChannelsWithGapsResumesAtTheRightChannel) {
+  const std::vector<int> active = {0, 2, 3, 7, 11, 12, 19};
+  constexpr int kSweeps = 30;  // 210 readings, about 2.9 KB
+  TempFolder folder;
+  Program p(folder.root());
+  for (int c = 0; c < 20; ++c) {
+    const bool used = std::find(active.begin(), active.end(), c) != active.end();
+    p.meter(0).write("rout:scan:func " + std::to_string(c + 1) + ",\"" + (used ? "VOLT" : "NONE") +
+                     "\"\n");
+  }
+  p.connect(1);
+  ASSERT_EQ(p.display.ActiveChannelCount[0], 7);
+  std::vector<std::string> values;
+  std::string answer;
+  for (int i = 0; i < kSweeps * 7; ++i) {
+    char v[32];
+    std::snprintf(v, sizeof v, "+%d.%06dE+00", i % 10, i);
+    values.emplace_back(v);
+    answer += (i ? "," : "") + values.back();
+  }
+  answer += "\n";
+  ASSERT_GT(answer.size(), 2048u);
+  p.tables.setup[0].scanCount_Status = 0;
+  p.tables.setup[0].ScanCount = std::to_string(kSweeps * 7);
+  p.tables.DatabaseName[0] = "Record1";
+  p.visa.fetchAnswer = [&](visa::ViSession) { return std::optional<std::string>(answer); };
+  p.start();
+  EXPECT_EQ(p.messages.texts(), std::vector<std::string>{"End of Job."});
+  const auto& scans = p.log.bySlot[0];
+  ASSERT_EQ(scans.size(), static_cast<std::size_t>(kSweeps));
+  for (int s = 0; s < kSweeps; ++s) {
+    const auto& ch = scans[static_cast<std::size_t>(s)].channels;
+    std::size_t k = 0;
+    for (int c = 0; c < 20; ++c) {
+      const bool used = k < active.size() && active[k] == c;
+      EXPECT_EQ(ch[static_cast<std::size_t>(c)],
+                used ? values[static_cast<std::size_t>(s * 7) + k] : std::string(" "))
+          << "scan " << s + 1 << " CH" << c + 1;
+      k += used ? 1 : 0;
+    }
+  }
+  expectRecordHoldsReportedScans(p.recordPath("Record1"), 0, scans);
+}
+
 }  // namespace
 }  // namespace kalivor::hardening
