@@ -1,10 +1,9 @@
 #include "app/ui/main_form.h"
 
 #include <QAction>
-#include <algorithm>
-#include <cstdlib>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +13,8 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
+#include <algorithm>
+#include <cstdlib>
 
 #include "acquisition/ui/scan_table_model.h"
 #include "app/ui/connect_form.h"
@@ -26,6 +27,7 @@ namespace kalivor {
 
 namespace {
 constexpr double kWindowWidth = 16650;
+const char* const kWidestReading = "+8.888888E+88";
 constexpr double kTabTop = 8400;
 constexpr double kTabHeight = 3900;
 constexpr double kScanControlTop = kTabTop + kTabHeight + 120;
@@ -151,6 +153,13 @@ void MainForm::buildControls() {
     grid->setGeometry(px(60), px(60), px(w), px(1260));
     for (int c = 0; c < 10; ++c) grid->setColumnWidth(c, px(w / 10) - 1);
     for (int r = 0; r < 4; ++r) grid->setRowHeight(r, px(1260 / 4.0) - 1);
+    // A full reading ("+1.234567E+00") must fit its cell: a smaller font where the default is too
+    // wide for ten columns.
+    QFont gridFont = grid->font();
+    while (gridFont.pointSizeF() > 6 &&
+           QFontMetrics(gridFont).horizontalAdvance(kWidestReading) + 8 > px(w / 10) - 1)
+      gridFont.setPointSizeF(gridFont.pointSizeF() - 0.5);
+    grid->setFont(gridFont);
     grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Channel_MSFlexGrid[static_cast<std::size_t>(d)] = grid;
@@ -161,7 +170,8 @@ void MainForm::buildControls() {
     auto* model = new ScanTableModel(p_.display, d, table);
     table->setModel(model);
     table->verticalHeader()->hide();
-    table->horizontalHeader()->setDefaultSectionSize(px(1100));
+    table->horizontalHeader()->setDefaultSectionSize(
+        std::max(px(1100), table->fontMetrics().horizontalAdvance(kWidestReading) + 12));
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Time stamps on one line, in a column wide enough for them.
     table->setWordWrap(false);
