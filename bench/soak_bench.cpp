@@ -22,6 +22,7 @@
 #include "acquisition/run_chart.h"
 #include "acquisition/run_controller.h"
 #include "charts/trend_chart.h"
+#include "charts/trend_chart_for_run.h"
 #include "common/clock.h"
 #include "common/event_pump.h"
 #include "common/messages.h"
@@ -164,21 +165,6 @@ class LastRowRecords final : public RunRecords {
   std::int64_t rows = 0;
 };
 
-// The trend chart as the main window hands it to the run.
-class ChartForRun final : public RunChart {
- public:
-  explicit ChartForRun(TrendChart& chart) : chart_(chart) {}
-  void beginRun() override { chart_.resetForRun(); }
-  void clearPositionTables(int) override {}  // resetForRun has emptied them
-  void ResetChartScale(int slot) override { chart_.ResetChartScale(slot); }
-  void PushScanAndReplot() override { chart_.PushScanAndReplot(); }
-  void ReplotAll() override { chart_.ReplotAll(); }
-  void updateAxisLabels() override { chart_.updateAxisLabels(); }
-
- private:
-  TrendChart& chart_;
-};
-
 double residentMiB() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -205,7 +191,7 @@ void BM_Soak(benchmark::State& state) {
                                     [&] { return link.LastVisaStatus; },
                                     [&] { link.StopRequested = true; }, &pump},
                      canvas);
-    ChartForRun chartForRun(chart);
+    TrendChartForRun chartForRun(chart);
     run.setChart(&chartForRun);
 
     link.DiscoverInstruments();

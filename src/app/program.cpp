@@ -1,27 +1,9 @@
 #include "app/program.h"
 
-#include "acquisition/run_chart.h"
 #include "charts/trend_chart.h"
+#include "charts/trend_chart_for_run.h"
 
 namespace kalivor {
-namespace {
-
-// The trend chart as the run sees it.
-class ChartForRun final : public RunChart {
- public:
-  explicit ChartForRun(TrendChart& chart) : chart_(chart) {}
-  void beginRun() override { chart_.resetForRun(); }
-  void clearPositionTables(int slot) override { chart_.clearPositionTables(slot); }
-  void ResetChartScale(int slot) override { chart_.ResetChartScale(slot); }
-  void PushScanAndReplot() override { chart_.PushScanAndReplot(); }
-  void ReplotAll() override { chart_.ReplotAll(); }
-  void updateAxisLabels() override { chart_.updateAxisLabels(); }
-
- private:
-  TrendChart& chart_;
-};
-
-}  // namespace
 
 Program::Program(Clock& clock_, std::unique_ptr<visa::VisaApi> visa_, Messages& messages_,
                  Dialogs& dialogs_, EventPump& pump_, std::filesystem::path dataFolder_)
@@ -50,7 +32,7 @@ void Program::attachChart(std::unique_ptr<ChartCanvas> canvas) {
   chartLink.requestStop = [this] { link.StopRequested = true; };
   chartLink.events = &pump;
   chart_ = std::make_unique<TrendChart>(tables, std::move(chartLink), *chartCanvas_);
-  chartForRun_ = std::make_unique<ChartForRun>(*chart_);
+  chartForRun_ = std::make_unique<TrendChartForRun>(*chart_);
   run.setChart(chartForRun_.get());
   selection.hooks.resetChart = [this] {
     if (chart_) chart_->noInstrumentReset();
