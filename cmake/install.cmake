@@ -36,5 +36,7 @@ if(KALIVOR_BUILD_UI)
          ", libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6printsupport6 (>= 6.4), qt6-qpa-plugins")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${KALIVOR_DEB_DEPENDS}")
+# Some of the program's own texts are Chinese (full-width colons, the copy error message).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups, xdg-utils")
 include(CPack)
