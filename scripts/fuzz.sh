@@ -14,17 +14,8 @@ BUILD_DIR="${FUZZ_BUILD_DIR:-build-fuzz}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 
 # clang and its libFuzzer runtime (idempotent, like scripts/setup.sh).
-missing=()
-for p in clang-14 libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  echo "Installing: ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+. scripts/lib/packages.sh
+ensure_packages clang-14 libclang-rt-14-dev
 
 cmake --preset fuzz -B "$BUILD_DIR" >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)" --target fuzzers

@@ -1,7 +1,5 @@
 #include "app/ui/application.h"
 
-#include <QPrinter>
-
 #include "acquisition/ui/data_table.h"
 #include "app/ui/about_form.h"
 #include "charts/ui/chart_print.h"

@@ -155,4 +155,8 @@ void wireChartOutput(MainForm& main, Program& program, ChartOutput::PrinterSourc
   main.saveChart = [output] { output->SaveChart_Click(); };
 }
 
+void wireChartOutput(MainForm& main, Program& program) {
+  wireChartOutput(main, program, defaultPrinter);
+}
+
 }  // namespace kalivor

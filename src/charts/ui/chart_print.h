@@ -62,8 +62,9 @@ std::string printFailedText(const std::string& printerName);
 std::string saveFailedText(const std::string& fileName, const std::string& reason);
 std::string unknownChartFormatText(const std::string& fileName);
 
-// Sets the main window's printChart and saveChart doors to print and save its trend chart.
-void wireChartOutput(MainForm& main, Program& program,
-                     ChartOutput::PrinterSource printers = defaultPrinter);
+// Sets the main window's printChart and saveChart doors to print and save its trend chart, on
+// the default printer or on the printers given.
+void wireChartOutput(MainForm& main, Program& program);
+void wireChartOutput(MainForm& main, Program& program, ChartOutput::PrinterSource printers);
 
 }  // namespace kalivor
