@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Trend chart geometry without pixels: a push, the two redraws and the read-out with four
 // instruments of 20 channels and full 10 002-point histories; memory of those histories.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The trend chart's push drawn into a plot-sized image with QPainter, against drawing the same
 // histories naively: every segment of every point its own line, clipping left to the painter.
 #include <benchmark/benchmark.h>

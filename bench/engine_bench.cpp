@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run engine's own processor time per pass of its loop: four simulated meters with a
 // 20-channel card, every channel in use, scanning back to back ("By Pressing Stop Button", no
 // interval), so every pass polls all four and about every second pass fetches, cuts, converts,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cutting a 2000-reading fetch? answer (about 32 KB, read in 1024-byte pieces) into scans.
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The record windows on records of realistic size: the browser showing a 1000-scan page (read,
 // model reset, grid painted) and the record chart drawing 25 001 rows of one channel.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Soak: 250 000 scans on four 20-channel meters through the whole run loop (link, poll, fetch,
 // conversion, live grids and scan tables, stored rows, trend chart on a null canvas), on the
 // manual clock. Reports the time per scan over the first and the last 10 000 scans and the

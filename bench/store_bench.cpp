@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Record store figures: storing a scan, the journal choice, renumbering, showing a browser page,
 // the chart's channel read and the CSV export. Records are written in the temporary folder
 // (TMPDIR), so durability costs are those of that file system.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation: the two programs (their install() rules sit with the targets in src/), the desktop
 # entry, the icons of the hicolor theme, the man pages; and a .deb through CPack
 # (cpack -G DEB in the build folder).

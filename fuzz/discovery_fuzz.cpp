@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Discovery over a VISA library that says whatever the input says: any number of resources with
 // any names, any statuses, identity, card and serial answers of any bytes and lengths, reads that
 // claim more than they were given. Discovery must list at most four well-formed instruments, keep

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The answer to fetch? as an instrument may send it, cut into reads of any size: however the reads
 // fall, the scans that come out must be the same as from the answer in one piece, and every reading
 // must land on an active channel without separators or padding in it.

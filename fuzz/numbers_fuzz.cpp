@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any text through the number rules: the leading-number rule, the strict conversion and numbers
 // with an engineering prefix. The rules must agree with each other, never give NaN from text,
 // and numbers written by the program must read back as the same number.

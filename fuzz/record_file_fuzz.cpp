@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as a record file: the browser pages through it and exports it, the chart reads
 // it, the command line exports it and a run opens it and appends. Every path must end in a clear
 // message or in data, never in a crash.

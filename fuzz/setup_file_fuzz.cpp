@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for the scan setup file reader: any bytes, read as a setup file, must load or
 // be refused without crashing, and leave the editor's tables inside their bounds.
 #include <cstddef>

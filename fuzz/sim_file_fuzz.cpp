@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any text as a simulation file: the reader either refuses it with a message naming a line or
 // gives instruments that can be built, discovered and scanned without surprises.
 #include <cstdint>

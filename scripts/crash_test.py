@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Kills `kalivor-cli run --simulate` with SIGKILL at random moments and checks the records.
 
 Each trial runs both built-in simulated meters "By Pressing Stop Button" with a short scan

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Crash test: kills `kalivor-cli run --simulate` with SIGKILL at random moments and checks after
 # every kill that each record passes SQLite's integrity check, numbers its scans 1..n and holds
 # every scan the program printed (see scripts/crash_test.py).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets (preset "fuzz": clang 14, ASan + UBSan, into build-fuzz) and runs
 # each for a bounded time, seeded from fuzz/corpus/<name>/.
 #   FUZZ_SECONDS  seconds per target (default 60)

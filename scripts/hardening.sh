@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Everything that shows KALIVOR keeps working under faults and bad input, in one command:
 #   1. scripts/setup.sh and scripts/test.sh   packages, the normal build (build/), the test suite
 #      (test_hardening included: faulty meters, failing records)

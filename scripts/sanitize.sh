@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds everything, windows included, with AddressSanitizer and UndefinedBehaviorSanitizer
 # (preset "asan", into build-asan) and runs the whole test suite there. Any memory error, leak or
 # undefined behaviour fails the test it happens in. Arguments go to ctest (-R test_store, ...).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the whole test suite of an existing build (scripts/setup.sh builds it). Window tests run
 # on Qt's offscreen platform, so no display is needed.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws the application icon (the same shapes as kalivor.svg) as the PNG sizes of the hicolor
 // theme and the about window's logo. Run from this folder after changing the icon:
 //   g++ -std=c++17 -fPIC render_icons.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/render_icons

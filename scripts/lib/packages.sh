@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the scripts: ensure_packages PKG... installs the Debian packages not yet installed
 # (nothing, not even an apt update, when all are there).
 ensure_packages() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Cuts the answer of "fetch?" into scans: values in answer order fill the slot's active channels
 // (channels whose function is not NONE) in channel order, one sweep over them per scan. The

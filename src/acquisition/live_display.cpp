@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "acquisition/live_display.h"
 
 #include "common/numbers.h"

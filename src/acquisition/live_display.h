@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the main window shows of the instruments and the run, as data: the device list, the tabs,
 // each slot's channel grid, the scan-control grid, the scan tables, the fetch-time lists and the

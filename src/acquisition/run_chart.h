@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the run controller asks of the live trend chart.
 namespace kalivor {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The run controller: starts a run on every selected instrument, waits for start times and
 // intervals, triggers, polls, fetches, converts and stores every scan, and ends the run when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The run's records, one per slot, as the run controller uses them. The real implementation
 // stores them in SQLite files below the data folder; tests may substitute their own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "acquisition/sqlite_run_records.h"
 
 namespace kalivor {

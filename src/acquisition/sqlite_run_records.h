@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The run's records as SQLite files <dataFolder>/db/<name>.mdb.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // kalivor-cli: the headless program (list instruments, apply and run saved setups, list and
 // export records). Thin over the same core as the windowed program.

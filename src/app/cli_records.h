@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // kalivor-cli's record commands: list the record files of the data folder and export one record
 // as CSV text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/cli_run.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // kalivor-cli's commands that drive instruments with saved setups: apply, setup --template, run.
 #include <iosfwd>

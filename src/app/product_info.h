@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the program says about itself: its name, version line, information lines, web page and
 // logo, in one place for the about window, the window icons and the installed desktop files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Everything the program is made of, owned in one place and wired together: the instrument link
 // over the chosen VISA backend, the setups, the live display, the records, the run controller,

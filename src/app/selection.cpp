@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/selection.h"
 
 #include "common/numbers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Choosing instruments: the connect window's list and tick boxes, its confirmation into slots,
 // the silent re-connection after a communication failure, and what the main window does after

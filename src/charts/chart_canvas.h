@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the chart geometry asks of a drawing surface. Coordinates are twips of the plot area
 // (origin top-left, y down); the surface scales them to its pixels. The surface keeps a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Compact stores behind the trend chart: the reading history of one channel and the per-slot
 // position tables (x of every display position, y of every scan), sized for the chart's 10 002

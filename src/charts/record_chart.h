@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Geometry and settings rules of the record chart window (Record_View_Draw): one channel of a
 // stored record drawn as a trend line, middle of the plot = value 0. The window reads the record

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The live trend chart of the main window: every enabled channel of every instrument as a
 // coloured polyline over the last scans, newest at the left edge. This is the whole chart state

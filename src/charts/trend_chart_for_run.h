@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The trend chart as the run controller sees it: the run's chart calls go straight to the chart.
 #include "acquisition/run_chart.h"

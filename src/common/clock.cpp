@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "common/clock.h"
 
 #include <chrono>

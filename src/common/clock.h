@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Time seam: the local wall clock with milliseconds and a sleep. The real program uses the system
 // clock; tests use ManualClock, where a 30 s time-out or a 50 ms pause costs no real time.

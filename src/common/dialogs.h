@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // File and colour dialog seam. Windows use QFileDialog/QColorDialog; tests script the answers.
 #include <cstdint>

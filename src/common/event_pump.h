@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Event pump seam: "let pending window events run" at the fixed yield points of long operations.
 // The windows pass QCoreApplication::processEvents; tests pass a callback (for example one that

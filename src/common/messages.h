@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Messages seam: message boxes and questions. The windows show them with QMessageBox; the CLI
 // prints them; tests record them and give scripted answers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The program's number rules, shared by every part that turns text into numbers or back. All of
 // them are locale-independent: "." is always the decimal point, whatever the process locale is.

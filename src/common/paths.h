@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Where the program keeps its records: the program folder, or the per-user data folder when the
 // program folder cannot be written or the program is an installed copy (PREFIX/bin beside

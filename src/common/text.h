@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Small text helpers with the program's meaning of "blank" (the space character).
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The instrument link: the VISA handles and the shared I/O results, the two I/O primitives every
 // exchange after discovery goes through, discovery itself, and the selected slots.

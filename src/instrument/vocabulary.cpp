@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "instrument/vocabulary.h"
 
 #include <utility>

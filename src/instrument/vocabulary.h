@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Measuring functions under their display names ("DCV", "4W,TEMP", ...) and under the quoted SCPI
 // words the instrument speaks ("\"VOLT\"", "\"FRES\"", ...), and numbers with a one-letter

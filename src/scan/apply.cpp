@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/apply.h"
 
 #include "common/numbers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Apply (the scan settings window's Set) sends every selected instrument its scan timer and
 // channel configuration and copies the working copy into the applied setups; read-back asks one

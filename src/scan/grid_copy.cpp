@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/grid_copy.h"
 
 #include "common/messages.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // One-cell copy and paste in the scan settings grid: where the copied cell came from, its text,
 // the rectangle in which copying and pasting are allowed, and the check that keeps 4-wire

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/ini_reader.h"
 
 #include <fstream>

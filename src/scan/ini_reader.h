@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A small reader for INI-style settings files, with the lookup rules the scan setup files have
 // always been read with: section and key names in any letter case, the first section of a name

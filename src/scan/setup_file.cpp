@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/setup_file.h"
 
 #include <cerrno>

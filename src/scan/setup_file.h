@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The scan setup file: one instrument's working copy in INI layout, saved from and loaded into
 // the scan settings window's editor.

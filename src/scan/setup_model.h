@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The rules of the scan setup (sensor-type lists, per-card function lists, 4-wire pairing, the
 // connect and window defaults) and the scan settings window's editing logic as plain state: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The scan setup records of every instrument slot and channel: the applied setups that the run,
 // the live display and the chart read, and the scan settings window's working copy.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/time_entry.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Entry of the two scan intervals (per channel and per scan) as hours, minutes, seconds and
 // milliseconds: clamping of the changed field, the 0..3600 s range, and the way back from a

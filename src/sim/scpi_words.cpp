@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/scpi_words.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The pieces of SCPI that the simulated meter understands: headers in short or long form, function
 // words, channel lists, the reading format, and what each scanner card can measure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What a simulated scanning multimeter is: its resource, its raw answers, its faults. Built in
 // (defaultInstruments) or read from a simulation file in INI layout (parseSimulationText).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // One simulated scanning multimeter: the SCPI state machine behind every session opened to its
 // resource. It scans as the clock advances, so a test moves a ManualClock and polls.

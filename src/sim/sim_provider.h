@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The simulated instruments as a VISA backend. Every session opened to a resource talks to the
 // same SimInstrument, as sessions to one real meter share its state.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/csv_export.h"
 
 #include <cerrno>

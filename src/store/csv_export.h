@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // CSV export of records: every field in double quotes (a quote inside doubled), comma-separated,
 // lines ended by CR LF; each page of up to 1000 scans is preceded by the column-title line.

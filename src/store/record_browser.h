@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The record browser's core: the file list, paging through a record 1000 scans at a time,
 // deleting records and the CSV export of the shown pages. The window shows `rows()` and the

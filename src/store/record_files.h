@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Record files in the data folder: where they live, which names are allowed, listing and
 // deletion, and the database-name choice of the database selection window.

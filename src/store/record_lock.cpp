@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/record_lock.h"
 
 #include <fcntl.h>

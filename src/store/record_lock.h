@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The "record in use" lock a run holds on its record file, testable by other processes.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/record_reader.h"
 
 namespace kalivor::store {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Reading a stored record for the browser and the record chart: the renumbering every opener
 // runs, the row count, the rows of a NUM range and the values of one channel, each in one query.

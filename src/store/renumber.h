@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The renumbering pass every opener of a record runs: rows in the order they were appended
 // (rowid order); rows whose NUM is NULL are deleted; the others get NUM 1, 2, 3 ... written as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/run_database.h"
 
 #include <fcntl.h>

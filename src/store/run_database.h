@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The run database of one instrument slot: the record file a run appends its scans to.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/sqlite_record.h"
 
 #include <sys/stat.h>

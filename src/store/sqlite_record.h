@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Thin RAII layer over the SQLite C API for record files, with error texts that name the record.
 // Internal to the store: the rest of the program sees StoreStatus and texts only.

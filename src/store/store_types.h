@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Types and fixed texts shared by the record store: the outcome of an operation, the row layout of
 // table DATA and the messages the store hands to the windows.

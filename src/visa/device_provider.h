@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What our own resource manager asks of a backend: the resources it can reach and a session to
 // one of them. The resource manager does the rest of VISA (find expressions, handles, find lists).

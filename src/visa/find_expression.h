@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // VISA resource search expressions: `?` any one character, `*` zero or more and `+` one or more of
 // the preceding character or group, `[set]` and `[^set]` with ranges, `( )` groups, `|` between

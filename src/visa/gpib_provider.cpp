@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "visa/gpib_provider.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Instruments on GPIB through linux-gpib. libgpib is loaded at run time: it is GPL, and loading
 // it only when present keeps it out of our link and lets the program run where it is missing.

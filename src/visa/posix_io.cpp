@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "visa/posix_io.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The system calls the usbtmc and GPIB backends make, behind one small interface so tests can run
 // them against a fake sysfs tree and stand-in devices. Results follow the kernel's convention:

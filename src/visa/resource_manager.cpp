@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "visa/resource_manager.h"
 
 #include <algorithm>

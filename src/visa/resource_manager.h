@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Our own VISA resource manager: the eight operations over device providers (simulated
 // instruments, Linux usbtmc, linux-gpib). It owns the handles, the find lists and the find

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Passes every VISA call on to another VisaApi and appends one line per call to a trace file: the
 // local time with milliseconds, the resource of the session, the operation, the bytes (control

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Instruments on USB through the Linux kernel's usbtmc driver: found through sysfs, talked to
 // through /dev/usbtmcN. No vendor VISA library involved.

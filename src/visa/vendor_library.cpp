@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "visa/vendor_library.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A vendor VISA library (NI-VISA, R&S VISA, Keysight IO Libraries, ...) loaded at run time with
 // dlopen, so the program builds and runs without one. All eight functions must be present.

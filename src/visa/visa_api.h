@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The eight VISA operations the program uses, behind one interface. Implemented by a vendor VISA
 // library loaded at run time (vendor_library.h) and by our own resource manager over device

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "visa/visa_factory.h"
 
 #include <exception>

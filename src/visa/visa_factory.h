@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Builds the VisaApi the program talks to, from the command line's choices: simulated instruments,
 // a named vendor library, the first vendor library found, or our own backends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The published VISA C types and the status and attribute values the program uses (Linux x86-64).
 #include <cstdint>

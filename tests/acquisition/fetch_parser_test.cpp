@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "acquisition/fetch_parser.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "acquisition/run_controller.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kalivor-cli apply and run end to end over simulated meters, on a manual clock: the setup file
 // is loaded and sent, the run logs into real records, and what it prints is held against the
 // files (read back with SQLite, and with the sqlite3 program where it is installed).

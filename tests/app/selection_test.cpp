@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/selection.h"
 
 #include <gtest/gtest.h>

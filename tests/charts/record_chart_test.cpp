@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "charts/record_chart.h"
 
 #include <gtest/gtest.h>

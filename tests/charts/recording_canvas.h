@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A canvas that remembers what it was asked to draw, with the same background rules as the real
 // one: clear() drops the curves, a frozen picture survives clears until a background is set.

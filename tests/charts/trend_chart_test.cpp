@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "charts/trend_chart.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The program as the windows wire it, over simulated meters and real SQLite records in a
 // temporary folder, with a VISA layer in between that can break reads or answer fetch? with bytes

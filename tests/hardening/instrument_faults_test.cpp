@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Instruments that fail during a run: silence, a dropped connection at any exchange, a read that
 // breaks inside a long answer, garbage, and answers that end exactly on the read buffer. Each run
 // must end with a clear message, keep every scan it reported stored, and a second run must work

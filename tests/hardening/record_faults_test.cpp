@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Record files that fail under a run: removed, made read-only, a full disk, a store that refuses a
 // scan in the middle of a fetch. The run must stop with a message naming the record, never tell
 // of a scan it did not store, keep what it stored intact, and run again once the cause is gone.

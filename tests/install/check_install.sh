@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # check_install.sh BUILD_DIR CMAKE WITH_UI(0/1): cmake --install into a temporary prefix, then
 # check the installed tree.
 set -uo pipefail

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the build into a temporary prefix and checks what lands there: programs, desktop entry
 # (desktop-file-validate), icons, man pages, and that an installed copy keeps records per user.
 add_test(NAME install_tree

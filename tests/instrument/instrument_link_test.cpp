@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "instrument/instrument_link.h"
 
 #include <gtest/gtest.h>

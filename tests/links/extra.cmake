@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Stand-in libgpib for the GPIB provider tests: loaded by path at run time like the real one, once
 # with the per-thread result functions of current linux-gpib and once with only the old variables.
 foreach(variant standin_gpib standin_gpib_globals)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A temporary directory standing for / (a fake /sys tree laid out like the kernel's, /dev nodes
 // as plain files) and stand-in usbtmc devices behind the PosixIo seam.

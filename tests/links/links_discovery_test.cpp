@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Discovery over the real-link backends: the resource manager over the usbtmc and GPIB providers
 // must find and identify the same instruments as it does over the simulated ones.
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "visa/usbtmc_provider.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/apply.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Talking to simulated meters the way the program does: one write per message, 1024-byte reads.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/record_files.h"
 
 #include "store/record_lock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Helpers for the record store tests: a temporary data folder and records written directly with
 // SQLite, so tests can build files the program itself would never write (NULL NUMs, gaps).

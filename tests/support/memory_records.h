@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Run records kept in memory, with failures on demand, for run controller tests.
 #include <map>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A VISA stand-in for conversation tests: a fixed list of resources, each answering queries from
 // a script, and a log of every call so a test can check the exact bytes and counts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/sim_rig.h"
 
 namespace kalivor::testing {

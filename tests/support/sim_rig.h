@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Simulated instruments wired up as the program wires them, for tests of selection, set-up and
 // runs: manual clock, simulated meters behind our resource manager, the instrument link, the

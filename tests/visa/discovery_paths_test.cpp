@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Discovery gives the same list through the built-in resource manager and through a vendor
 // library's C interface (the stand-in library backed by the same simulated meters).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Stand-in vendor VISA libraries for the loader tests: one with the simulated instruments behind the
 # eight C functions, one that lacks viClose.
 add_library(kalivor_standin_visa SHARED ${CMAKE_CURRENT_LIST_DIR}/standin/standin_visa.cpp)

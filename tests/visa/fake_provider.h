@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A scripted device provider for the resource manager tests: fixed resources, and sessions that
 // record what was written and answer from a queue of replies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "visa/find_expression.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Starts the stand-in vendor library afresh, reading its simulation file from the environment.
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "visa/tracing_visa.h"
 
 #include <gtest/gtest.h>

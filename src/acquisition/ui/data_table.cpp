@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "acquisition/ui/data_table.h"
 
 #include <QApplication>
@@ -12,8 +13,7 @@
 #include <memory>
 
 #include "app/program.h"
-#include "app/ui/main_form.h"
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "common/text.h"
 
 namespace kalivor {
@@ -278,26 +278,6 @@ void DATA_Table::sync() {
   for (DataTableModel* m : models) {
     if (m) m->sync();
   }
-}
-
-void wireDataTable(MainForm& main, Program& program) {
-  auto window = std::make_shared<QPointer<DATA_Table>>();
-  MainForm* m = &main;
-  Program* p = &program;
-  main.openDataTable = [window, m, p] {
-    if (!*window) {
-      // Closing it unloads it; the next opening copies the main window's tables again.
-      *window = new DATA_Table(*p, m);
-      (*window)->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    (*window)->show();
-    (*window)->raise();
-    (*window)->activateWindow();
-  };
-  main.unloadDataTable = [window] { delete window->data(); };
-  main.syncDataTable = [window] {
-    if (*window) (*window)->sync();
-  };
 }
 
 }  // namespace kalivor

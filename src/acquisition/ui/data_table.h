@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // DATA_Table ("DATA TABLE"): a window above all others with one tab per selected instrument, each
 // holding the scans of the current run (scan number, time, every channel's reading) under a
@@ -16,7 +17,6 @@ class QTabWidget;
 
 namespace kalivor {
 
-class MainForm;
 class Program;
 
 // Grid d of the window: channelCount + 2 columns laid out when the window loads, one row per
@@ -96,9 +96,5 @@ class DATA_Table final : public QWidget {
  private:
   Program& p_;
 };
-
-// Opens DATA_Table from the main window's DATATable button (made on first use, brought to the
-// front when open), unloads it when the instrument selection changes and keeps it following runs.
-void wireDataTable(MainForm& main, Program& program);
 
 }  // namespace kalivor

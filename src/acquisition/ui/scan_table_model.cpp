@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "acquisition/ui/scan_table_model.h"
 
 namespace kalivor {

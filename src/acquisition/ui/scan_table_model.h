@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A scan table of the live display (MSFlexGrid2 / the data table's MSFlexGrid1) as a Qt model:
 // the view reads the core's rows directly, so 10 000 scans cost no widget items.

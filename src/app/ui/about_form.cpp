@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/ui/about_form.h"
 
 #include <QDesktopServices>
@@ -11,8 +12,7 @@
 #include <memory>
 
 #include "app/product_info.h"
-#include "app/ui/main_form.h"
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "common/messages.h"
 
 // Resources live in the static kalivor_ui library: nothing else pulls their initialiser in.
@@ -102,22 +102,6 @@ void About_Form::Label4_Click() {
     messages_.inform("No web browser could be started to show " + address + ".", kAppTitle,
                      MessageIcon::Exclamation);
   }
-}
-
-void wireAbout(MainForm& main, Program& program) {
-  auto window = std::make_shared<QPointer<About_Form>>();
-  MainForm* m = &main;
-  Messages* messages = &program.messages;
-  main.openAbout = [window, m, messages] {
-    if (window->isNull()) {
-      // EXIT unloads the window; the next opening builds it afresh.
-      *window = new About_Form(*messages, m);
-      (*window)->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    (*window)->show();
-    (*window)->raise();
-    (*window)->activateWindow();
-  };
 }
 
 }  // namespace kalivor

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // About_Form ("About KALIVOR"): the program's name, version, information lines and logo; a click
 // on the address line opens the web page in the default browser.
@@ -11,7 +12,6 @@ class QPushButton;
 
 namespace kalivor {
 
-class MainForm;
 class Messages;
 class Program;
 
@@ -39,8 +39,5 @@ class About_Form final : public QWidget {
  private:
   Messages& messages_;
 };
-
-// The about menu shows the window, not modal; one at a time, raised when already open.
-void wireAbout(MainForm& main, Program& program);
 
 }  // namespace kalivor

@@ -1,11 +1,8 @@
+// SPDX-License-Identifier: MIT
 #include "app/ui/application.h"
 
-#include "acquisition/ui/data_table.h"
-#include "app/ui/about_form.h"
-#include "charts/ui/chart_print.h"
+#include "app/ui/window_wiring.h"
 #include "common/paths.h"
-#include "scan/ui/scan_windows.h"
-#include "store/ui/record_windows.h"
 
 namespace kalivor {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The windowed program put together: the Qt seams, the program core and its windows.
 #include <memory>
@@ -5,7 +6,7 @@
 
 #include "app/program.h"
 #include "app/ui/main_form.h"
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "visa/visa_factory.h"
 
 namespace kalivor {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/ui/connect_form.h"
 
 #include <QCheckBox>
@@ -7,7 +8,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 
 namespace kalivor {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Connect_Form: the instruments discovery found, with a tick box over each row's first column.
 #include <QDialog>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/ui/main_form.h"
 
 #include <QAction>
@@ -18,7 +19,7 @@
 
 #include "acquisition/ui/scan_table_model.h"
 #include "app/ui/connect_form.h"
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "charts/trend_chart.h"
 #include "charts/ui/qpainter_canvas.h"
 #include "charts/ui/trend_chart_view.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // MainForm ("KALIVOR MAIN"): menus and buttons, the live display of every selected instrument,
 // the trend chart, and the doors to every other window. It shows the core's state and forwards

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "charts/ui/chart_print.h"
 
 #include <QFileInfo>
@@ -10,7 +11,6 @@
 #include <algorithm>
 
 #include "app/program.h"
-#include "app/ui/main_form.h"
 #include "charts/trend_chart.h"
 #include "charts/ui/qpainter_canvas.h"
 #include "common/dialogs.h"
@@ -145,18 +145,6 @@ bool ChartOutput::saveTo(const std::string& fileName) {
   }
   if (!file.commit()) return failed(file.errorString());
   return true;
-}
-
-void wireChartOutput(MainForm& main, Program& program, ChartOutput::PrinterSource printers) {
-  auto output = std::make_shared<ChartOutput>(main.trendChart(), main.chartCanvas(),
-                                              program.messages, program.dialogs,
-                                              std::move(printers));
-  main.printChart = [output] { output->PrintSet_Click(); };
-  main.saveChart = [output] { output->SaveChart_Click(); };
-}
-
-void wireChartOutput(MainForm& main, Program& program) {
-  wireChartOutput(main, program, defaultPrinter);
 }
 
 }  // namespace kalivor

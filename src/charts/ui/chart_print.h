@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Printing and saving the live trend chart as it looks, background scheme included: one
 // landscape page with the chart at its top-left, on the default printer or in a PDF file, or the
@@ -13,7 +14,6 @@ class QPrinter;
 namespace kalivor {
 
 class Dialogs;
-class MainForm;
 class Messages;
 class Program;
 class QPainterCanvas;
@@ -61,10 +61,5 @@ inline constexpr const char* kNoPrinterText =
 std::string printFailedText(const std::string& printerName);
 std::string saveFailedText(const std::string& fileName, const std::string& reason);
 std::string unknownChartFormatText(const std::string& fileName);
-
-// Sets the main window's printChart and saveChart doors to print and save its trend chart, on
-// the default printer or on the printers given.
-void wireChartOutput(MainForm& main, Program& program);
-void wireChartOutput(MainForm& main, Program& program, ChartOutput::PrinterSource printers);
 
 }  // namespace kalivor

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // ChartCanvas on a QImage: the background picture (a scheme, or a picture frozen by printing)
 // plus the curves drawn since the last clear. A widget shows image(); printing paints

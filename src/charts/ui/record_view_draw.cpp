@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "charts/ui/record_view_draw.h"
 
 #include <QComboBox>
@@ -19,7 +20,7 @@
 #include <climits>
 #include <cmath>
 
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "common/numbers.h"
 #include "store/record_files.h"
 #include "store/record_reader.h"

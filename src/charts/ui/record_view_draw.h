@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Record_View_Draw ("Record Draw"): one channel of one record file drawn as a trend line, with a
 // slider that reads the stored value at each drawn row. The drawing and settings rules are the

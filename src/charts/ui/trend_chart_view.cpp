@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "charts/ui/trend_chart_view.h"
 
 #include <QApplication>
@@ -13,7 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 
 namespace kalivor {
 namespace {

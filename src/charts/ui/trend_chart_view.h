@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The live trend chart's controls in the main window: the plot drawmain_pic with its reference
 // line and cursor marker, the reference-level marker and buttons, the axis labels, the span and

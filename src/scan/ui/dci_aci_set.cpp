@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/ui/dci_aci_set.h"
 
 #include <QLabel>
@@ -5,7 +6,7 @@
 #include <QPushButton>
 #include <cmath>
 
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "common/numbers.h"
 
 namespace kalivor {

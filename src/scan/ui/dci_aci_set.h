@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // DCI_ACI_SET: the shunt resistance R and the current offset of one DCI/ACI channel, edited
 // straight in the applied setup (current = measured volts / R + offset). Shown modally.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/ui/scan_set.h"
 
 #include <QCheckBox>
@@ -20,7 +21,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "common/numbers.h"
 #include "scan/apply.h"
 #include "scan/setup_file.h"

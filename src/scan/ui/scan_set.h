@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Scan_Set ("Scan Set"): the working copy of every selected instrument's scan setup, one
 // instrument at a time. The editing rules are ScanSetEditor's; the window mirrors its views into

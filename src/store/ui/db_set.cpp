@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/ui/db_set.h"
 
 #include <QCloseEvent>
@@ -8,7 +9,7 @@
 #include <QTableWidget>
 #include <algorithm>
 
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "store/record_files.h"
 
 namespace kalivor {

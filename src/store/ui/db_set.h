@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // DB_SET ("Data Save"): which record each selected instrument writes its scans into. Every
 // validated choice goes straight to the program's DatabaseName table; the window keeps no state.

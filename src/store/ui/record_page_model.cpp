@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/ui/record_page_model.h"
 
 #include <QApplication>
@@ -5,7 +6,7 @@
 #include <QStyleOptionHeader>
 #include <climits>
 
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "store/csv_export.h"
 
 namespace kalivor {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The record browser's grid: one page of scans (NUM, Time, CH1..CH20) as a table model, and the
 // two-row header above it ("Scan" over the first two columns, "Channel" over the channel columns,

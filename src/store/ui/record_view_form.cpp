@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/ui/record_view_form.h"
 
 #include <QApplication>
@@ -11,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "store/ui/record_page_model.h"
 
 namespace kalivor {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Record_View_Form ("Record View"): the record files of the data folder, one page of a record's
 // scans at a time, deleting a record and exporting the shown pages as CSV. The paging, deletion

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "acquisition/ui/data_table.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,8 @@
 #include <QTableView>
 #include <QTest>
 
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
+#include "app/ui/window_wiring.h"
 #include "support/ui/main_form_rig.h"
 
 namespace kalivor {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/ui/about_form.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "app/product_info.h"
 #include "app/program.h"
 #include "app/ui/main_form.h"
+#include "app/ui/window_wiring.h"
 #include "common/messages.h"
 #include "sim/sim_provider.h"
 #include "support/ui/qt_app.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The windowed program as kalivor starts it: every door of the main window leads to its window.
 #include "app/ui/application.h"
 

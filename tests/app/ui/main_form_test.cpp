@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/ui/main_form.h"
 
 #include <gtest/gtest.h>

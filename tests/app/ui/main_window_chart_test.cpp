@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The trend chart in the main window, driven by runs on the simulated meters.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "charts/ui/chart_print.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 
 #include "app/program.h"
 #include "app/ui/main_form.h"
+#include "app/ui/window_wiring.h"
 #include "charts/trend_chart.h"
 #include "charts/ui/qpainter_canvas.h"
 #include "common/dialogs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "charts/ui/qpainter_canvas.h"
 
 #include <gtest/gtest.h>

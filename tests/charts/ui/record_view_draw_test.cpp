@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "charts/ui/record_view_draw.h"
 
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "charts/ui/trend_chart_view.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/qt_seams.h"
+#include "common/ui/qt_seams.h"
 #include "common/numbers.h"
 #include "support/ui/qt_app.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for linux-gpib's libgpib with the calls the GPIB provider makes, over a few
 // simulated listeners with scripted answers. Tests load it by path and script it through the
 // standin_* functions (standin_gpib.h).

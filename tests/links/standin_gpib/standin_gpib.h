@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The stand-in libgpib: linux-gpib's calls as the GPIB provider uses them, and the functions a
 // test scripts it with. Addresses are written as linux-gpib does (sad 0 = none, 0x60 + n).

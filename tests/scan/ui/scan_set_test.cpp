@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/ui/scan_set.h"
 
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The main window over the simulated instruments (a 20-channel card and a 10-channel
 // thermocouple card) with both selected, the scan windows wired in, scripted messages and dialogs.
@@ -13,7 +14,7 @@
 #include "app/program.h"
 #include "app/ui/main_form.h"
 #include "scan/ui/scan_set.h"
-#include "scan/ui/scan_windows.h"
+#include "app/ui/window_wiring.h"
 #include "sim/sim_config.h"
 #include "sim/sim_provider.h"
 #include "store/store_fixture.h"

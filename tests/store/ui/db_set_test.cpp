@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/ui/db_set.h"
 
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A program over the simulated instruments with a temporary data folder, scripted messages and
 // dialogs, for the tests of the record windows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/ui/record_view_form.h"
 
 #include <QHeaderView>

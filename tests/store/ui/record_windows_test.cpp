@@ -1,4 +1,5 @@
-#include "store/ui/record_windows.h"
+// SPDX-License-Identifier: MIT
+#include "app/ui/window_wiring.h"
 
 #include <QComboBox>
 #include <QLineEdit>

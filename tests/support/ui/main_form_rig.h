@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The main window over simulated meters, as the windowed program builds it: manual clock,
 // recording messages, scripted dialogs, a pump that refreshes the window and runs the test's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // One QApplication for a window test binary (offscreen platform), made on first use.
 #include <QApplication>

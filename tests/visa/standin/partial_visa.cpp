@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A broken stand-in: seven of the eight VISA functions, no viClose. Loading it must fail with a
 // message naming the missing function.
 #include <cstdint>

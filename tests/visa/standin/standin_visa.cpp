@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for a vendor VISA library: the eight published C functions, answered by our own
 // resource manager over the simulated instruments. Tests load it through VendorLibrary exactly as
 // the program loads a real one.

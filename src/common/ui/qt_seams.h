@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The core's seams as the windowed program provides them: message boxes, dialogs, the event pump.
 #include <QWidget>

@@ -1,4 +1,5 @@
-#include "app/ui/qt_seams.h"
+// SPDX-License-Identifier: MIT
+#include "common/ui/qt_seams.h"
 
 #include <QApplication>
 #include <QColorDialog>
