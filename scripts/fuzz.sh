@@ -18,7 +18,10 @@ FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 . scripts/lib/packages.sh
 ensure_packages clang-14 libclang-rt-14-dev
 
-cmake --preset fuzz -B "$BUILD_DIR" >/dev/null
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+LAUNCHER=()
+command -v ccache >/dev/null && LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake --preset fuzz -B "$BUILD_DIR" "${LAUNCHER[@]}" >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)" --target fuzzers
 
 targets=()

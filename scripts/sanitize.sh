@@ -9,7 +9,10 @@ cd "$(dirname "$0")/.."
 BUILD_DIR="${ASAN_BUILD_DIR:-build-asan}"
 started=$(date +%s)
 
-cmake --preset asan -B "$BUILD_DIR" >/dev/null
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+LAUNCHER=()
+command -v ccache >/dev/null && LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake --preset asan -B "$BUILD_DIR" "${LAUNCHER[@]}" >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)"
 built=$(date +%s)
 

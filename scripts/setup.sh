@@ -18,7 +18,9 @@ PACKAGES=(
 ensure_packages "${PACKAGES[@]}"
 
 BUILD_DIR="${BUILD_DIR:-build}"
-# ccache makes rebuilds in other checkouts of the tree (and CI's clean clone) cheap.
+# ccache makes rebuilds in other checkouts of the tree (and CI's clean clone) cheap; paths are
+# hashed relative to the checkout so every checkout shares the cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
 LAUNCHER=()
 if command -v ccache >/dev/null; then
   LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
