@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyleOptionHeader>
 #include <QTabWidget>
@@ -12,6 +13,7 @@
 #include <climits>
 #include <memory>
 
+#include "acquisition/ui/follow_newest.h"
 #include "app/program.h"
 #include "common/ui/qt_seams.h"
 #include "common/text.h"
@@ -185,8 +187,15 @@ ScanGridView::ScanGridView(QWidget* parent) : QTableView(parent), fixed_(new QTa
   });
   // The merged header captions are placed in the visible part: repaint the header, not shift it.
   connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { horizontalHeader()->viewport()->update(); });
-  connect(fixed_->verticalScrollBar(), &QScrollBar::valueChanged, verticalScrollBar(), &QScrollBar::setValue);
-  connect(verticalScrollBar(), &QScrollBar::valueChanged, fixed_->verticalScrollBar(), &QScrollBar::setValue);
+  // Scrolling either part scrolls both. The fixed part's range can lag the grid's by a row: its
+  // clamped echo must not pull the grid back from its end.
+  connect(fixed_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    if (!echoing_) verticalScrollBar()->setValue(value);
+  });
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    const QScopedValueRollback<bool> echo(echoing_, true);
+    fixed_->verticalScrollBar()->setValue(value);
+  });
 }
 
 void ScanGridView::setModel(QAbstractItemModel* model) {
@@ -241,6 +250,7 @@ DATA_Table::DATA_Table(Program& program, QWidget* mainWindow)
     pageLayout->setContentsMargins(px(60), px(60), px(60), px(60));
     auto* grid = new ScanGridView(page);
     grid->setObjectName(QString("MSFlexGrid1_%1").arg(d));
+    new FollowNewest(grid);
     pageLayout->addWidget(grid);
     MSFlexGrid1[static_cast<std::size_t>(d)] = grid;
     SSTab1->addTab(page, QString("Tab %1").arg(d));

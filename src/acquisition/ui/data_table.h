@@ -77,6 +77,7 @@ class ScanGridView final : public QTableView {
  private:
   void layoutFixedColumns();
   QTableView* fixed_;
+  bool echoing_ = false;
 };
 
 class DATA_Table final : public QWidget {

@@ -32,11 +32,27 @@ void ScanTableModel::sync() {
   const ScanTable& t = table();
   const int rows = static_cast<int>(t.rows.size());
   const int columns = t.header.empty() ? 0 : static_cast<int>(t.header[1].size());
-  if (columns != columns_ || t.droppedRows != dropped_ || rows < rows_) {
+  const std::int64_t dropped = t.droppedRows - dropped_;
+  if (columns != columns_ || dropped < 0 || dropped > rows_) {
+    // A new run's table.
     beginResetModel();
     rows_ = rows;
     columns_ = columns;
     dropped_ = t.droppedRows;
+    endResetModel();
+    return;
+  }
+  if (dropped > 0) {
+    // The oldest rows left to keep the table bounded: removing them rather than resetting keeps
+    // the place a reader has scrolled to.
+    beginRemoveRows({}, 0, static_cast<int>(dropped) - 1);
+    rows_ -= static_cast<int>(dropped);
+    dropped_ = t.droppedRows;
+    endRemoveRows();
+  }
+  if (rows < rows_) {
+    beginResetModel();
+    rows_ = rows;
     endResetModel();
     return;
   }

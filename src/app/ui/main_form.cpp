@@ -13,10 +13,12 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QScopedValueRollback>
 #include <QTableWidget>
 #include <algorithm>
 #include <cstdlib>
 
+#include "acquisition/ui/follow_newest.h"
 #include "acquisition/ui/scan_table_model.h"
 #include "app/ui/connect_form.h"
 #include "common/ui/qt_seams.h"
@@ -179,6 +181,7 @@ void MainForm::buildControls() {
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     const int timeWidth = std::max(px(2000), table->fontMetrics().horizontalAdvance("0000/00/00 00:00:00:000") + 12);
     connect(model, &QAbstractItemModel::modelReset, table, [table, timeWidth] { table->setColumnWidth(1, timeWidth); });
+    new FollowNewest(table);
     scanTableModels[static_cast<std::size_t>(d)] = model;
     MSFlexGrid2[static_cast<std::size_t>(d)] = table;
 
@@ -190,6 +193,11 @@ void MainForm::buildControls() {
     ListFetchTime[static_cast<std::size_t>(d)] = list;
     SSTab1->addTab(page, QString("Deviec %1").arg(d));
   }
+  // The tab the user picks is the one shown, also while a run goes on: the core keeps it, so a
+  // later refresh does not turn back to the tab the run started on.
+  connect(SSTab1, &QTabWidget::currentChanged, this, [this](int index) {
+    if (!syncing_ && index >= 0) p_.display.selectedTab = index;
+  });
 
   ScanControl_MSFlexGrid = makeGrid(central, "ScanControl_MSFlexGrid", 4, 6);
   double width = 0;
@@ -300,6 +308,8 @@ void MainForm::syncFromCore() {
   if (syncDataTable) syncDataTable();
   if (d.revision == shownRevision_) return;
   shownRevision_ = d.revision;
+  // Hiding tabs moves the current one; that is no choice of the user's.
+  const QScopedValueRollback<bool> syncing(syncing_, true);
   syncEnabled();
   for (int i = 0; i < 4; ++i) {
     const TabState& t = d.tabs[static_cast<std::size_t>(i)];

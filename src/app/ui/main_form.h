@@ -99,6 +99,7 @@ class MainForm final : public QMainWindow, public RunObserver {
   std::uint64_t shownRevision_ = ~0ull;
   bool closeRequested_ = false;
   bool shutDown_ = false;
+  bool syncing_ = false;
 };
 
 }  // namespace kalivor

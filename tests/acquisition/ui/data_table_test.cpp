@@ -156,5 +156,24 @@ TEST(DataTableModelTest, DropsTheOldestRowsWithoutAReset) {
   EXPECT_EQ(model.index(0, 1).data().toString(), "2024/01/02 00:00:00");
 }
 
+TEST_F(DataTableTest, ShowsTheNewestScanUntilTheUserScrollsUp) {
+  connectRows({0});
+  DATA_Table* w = openWindow();
+  ASSERT_NE(w, nullptr);
+  QTableView* grid = w->MSFlexGrid1[0];
+  QScrollBar* bar = grid->verticalScrollBar();
+  runScans(40);
+  QCoreApplication::processEvents();
+  ASSERT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+
+  QTest::keyClick(grid, Qt::Key_PageUp);
+  const int readAt = bar->value();
+  ASSERT_LT(readAt, bar->maximum());
+  runScans(60);  // a new run: its table starts empty and is followed again
+  QCoreApplication::processEvents();
+  EXPECT_EQ(bar->value(), bar->maximum());
+}
+
 }  // namespace
 }  // namespace kalivor

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -117,6 +118,84 @@ TEST_F(MainFormTest, ExitEndsAtOnceWithoutTheShutdownSteps) {
   form->Exit_comm->trigger();
   EXPECT_TRUE(exited);
   EXPECT_NE(program->link.DeviceSessions[0], 0u);  // nothing was closed
+}
+
+TEST_F(MainFormTest, ATabPickedDuringARunStaysShown) {
+  connectRows({0, 1});
+  ASSERT_EQ(form->SSTab1->currentIndex(), 0);
+  QTabBar* bar = form->SSTab1->tabBar();
+  int shownAtLaterScans = -1;
+  bool picked = false;
+  onPump = [&](std::int64_t) {
+    const std::int64_t done = program->tables.ScansDone[0];
+    if (!picked && done >= 2) {
+      picked = true;
+      QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    }
+    if (done >= 5 && shownAtLaterScans < 0) shownAtLaterScans = form->SSTab1->currentIndex();
+  };
+  runScans(8);
+  ASSERT_TRUE(picked);
+  EXPECT_EQ(shownAtLaterScans, 1);
+  EXPECT_EQ(form->SSTab1->currentIndex(), 1);
+  EXPECT_TRUE(form->MSFlexGrid2[1]->isVisible());
+
+  // The next run starts on the first instrument again, as before.
+  onPump = nullptr;
+  runScans(1);
+  EXPECT_EQ(form->SSTab1->currentIndex(), 0);
+  // Idle, a tab is picked as always.
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+  form->syncFromCore();
+  EXPECT_EQ(form->SSTab1->currentIndex(), 1);
+}
+
+// Whether the grid's newest row lies wholly inside its viewport's height.
+bool newestRowShown(QTableView* view) {
+  const int last = view->model()->rowCount() - 1;
+  const QRect r = view->visualRect(view->model()->index(last, 0));
+  return last >= 0 && r.height() > 0 && r.top() >= 0 && r.bottom() < view->viewport()->height();
+}
+
+TEST_F(MainFormTest, TheScanTableFollowsTheRunUnlessScrolledAway) {
+  connectRows({0});
+  QTableView* table = form->MSFlexGrid2[0];
+  bool shownWhileRunning = true;
+  onPump = [&](std::int64_t) {
+    QCoreApplication::processEvents();
+    if (program->tables.ScansDone[0] >= 10) shownWhileRunning = shownWhileRunning && newestRowShown(table);
+  };
+  runScans(27);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(table->model()->rowCount(), 27);
+  EXPECT_TRUE(shownWhileRunning);
+  EXPECT_TRUE(newestRowShown(table));
+  EXPECT_GT(table->rowAt(0), 0);  // the first scans have gone up out of view
+
+  // Scrolled back to the first scans: they stay in view while later scans arrive.
+  bool scrolled = false;
+  bool firstRowStayed = true;
+  onPump = [&](std::int64_t) {
+    QCoreApplication::processEvents();
+    if (!scrolled && program->tables.ScansDone[0] >= 10) {
+      scrolled = true;
+      QTest::keyClick(table, Qt::Key_Home, Qt::ControlModifier);
+    }
+    if (scrolled) firstRowStayed = firstRowStayed && table->rowAt(0) == 0;
+  };
+  runScans(30);
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(scrolled);
+  EXPECT_TRUE(firstRowStayed);
+  EXPECT_EQ(table->rowAt(0), 0);
+  EXPECT_FALSE(newestRowShown(table));
+
+  // Back at the end, it follows again.
+  QTest::keyClick(table, Qt::Key_End, Qt::ControlModifier);
+  onPump = nullptr;
+  runScans(40);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(newestRowShown(table));
 }
 
 TEST_F(MainFormTest, ConfirmingNothingResetsTheMainWindow) {
