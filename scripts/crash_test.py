@@ -204,7 +204,7 @@ class Lane:
             t.join(timeout=10)
         if code != 0:
             self.fail(-1, "final run stopped by SIGTERM exited %s: %s" % (code, out["stderr"].strip()[:300]))
-        if "End of Job." not in out["lines"]:
+        if "End of Job." not in out["stderr"].splitlines():
             self.fail(-1, "final run did not say End of Job.")
         # A clean end leaves no companion files beside the records.
         for slot in (0, 1):

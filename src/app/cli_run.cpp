@@ -28,21 +28,20 @@ std::atomic<bool> gStopSignal{false};
 
 extern "C" void onStopSignal(int) { gStopSignal = true; }
 
-// The core's message boxes on a terminal: the two success texts on stdout, everything else (the
-// messages that stopped something) on stderr.
+// The core's message boxes on a terminal. Standard output carries data only (scan lines, CSV), so
+// every message goes to stderr; the two success texts are not problems.
 class CliMessages final : public Messages {
  public:
-  CliMessages(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  explicit CliMessages(std::ostream& err) : err_(err) {}
   MessageAnswer show(const Message& m) override {
     const bool fine = m.text == kSettingCompleteText || m.text == "End of Job.";
     if (!fine) problems.push_back(m.text);
-    (fine ? out_ : err_) << (m.title == kAppTitle || m.title.empty() ? "" : m.title + ": ") << m.text << "\n";
+    err_ << (m.title == kAppTitle || m.title.empty() ? "" : m.title + ": ") << m.text << "\n";
     return m.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
   }
   std::vector<std::string> problems;
 
  private:
-  std::ostream& out_;
   std::ostream& err_;
 };
 
@@ -79,8 +78,8 @@ class ScanPrinter final : public RunObserver {
 
 // Instruments found, chosen and set up from their setup files, as the windows would do it.
 struct Session {
-  Session(const visa::VisaOptions& options, Clock& c, std::ostream& out, std::ostream& err)
-      : clock(c), messages(out, err) {
+  Session(const visa::VisaOptions& options, Clock& c, std::ostream& /*out*/, std::ostream& err)
+      : clock(c), messages(err) {
     setup = visa::makeVisa(options, clock);
   }
 
@@ -117,27 +116,46 @@ struct Session {
       return false;
     }
     for (int p : chosen) selection->Check1[static_cast<std::size_t>(p - 1)] = true;
+    selection->readChannelFunctions = false;
     selection->ok_Button_Click();
     selection->applyToMainWindow();
-    if (link->lastExchangeFailed()) return false;
     // Slots follow the list order of the ticked instruments.
     int slot = 0;
     for (int p : chosen) slotOf[p] = slot++;
     return true;
   }
 
+  // Each selected meter is read back once; after a failed read nothing more is asked of any.
   InstrumentAccess access() {
     InstrumentAccess a;
-    a.readBack = [this](int slot) { ReadBack(*editor, *link, slot, {}); };
-    a.lastExchangeFailed = [this] { return link->lastExchangeFailed(); };
+    a.readBack = [this](int slot) {
+      if (!readBackFailed.empty() || !readBackDone.insert(slot).second) return;
+      if (!ReadBack(*editor, *link, slot, {})) readBackFailed.push_back(slot);
+    };
+    a.lastExchangeFailed = [this] { return !readBackFailed.empty(); };
     return a;
   }
 
-  bool loadEditor() { return editor->load(display.deviceList, access()) == ShowOutcome::Shown; }
+  // The scan settings as the window loads them, every meter read back; false (said on err) when
+  // a meter did not answer.
+  bool loadEditor(std::ostream& err) {
+    const bool shown = editor->load(display.deviceList, access()) == ShowOutcome::Shown;
+    if (readBackFailed.empty() && shown) return true;
+    for (int slot : readBackFailed) {
+      err << "kalivor-cli: " << deviceName(slot)
+          << " did not answer while its setup was read; nothing was sent to it\n";
+    }
+    return false;
+  }
+
+  std::string deviceName(int slot) const {
+    const auto s = static_cast<std::size_t>(slot);
+    return s < display.deviceList.size() ? display.deviceList[s] : "instrument " + intToText(slot + 1);
+  }
 
   // Loads each setup file into its slot and applies all of them.
   bool applyUses(const std::vector<CliUse>& uses, std::ostream& err) {
-    if (!loadEditor()) return false;
+    if (!loadEditor(err)) return false;
     for (const CliUse& use : uses) {
       const int slot = slotOf[use.instrument];
       if (editor->showInstrument(slot, access()) != ShowOutcome::Shown) return false;
@@ -171,6 +189,8 @@ struct Session {
   std::unique_ptr<InstrumentSelection> selection;
   std::unique_ptr<ScanSetEditor> editor;
   std::map<int, int> slotOf;
+  std::set<int> readBackDone;
+  std::vector<int> readBackFailed;
 };
 
 std::vector<int> positionsOf(const std::vector<CliUse>& uses) {
@@ -209,21 +229,28 @@ int commandApply(const visa::VisaOptions& options, Clock& clock, const std::vect
     return 2;
   }
   Session s(options, clock, out, err);
-  if (!s.ready(err) || !s.select(positionsOf(uses), err)) return 1;
-  return s.applyUses(uses, err) ? 0 : 1;
+  if (!s.ready(err)) return 1;
+  const int code = s.select(positionsOf(uses), err) && s.applyUses(uses, err) ? 0 : 1;
+  s.link->closeAtShutdown();
+  return code;
 }
 
 int commandSetupTemplate(const visa::VisaOptions& options, Clock& clock, int instrument,
                          const std::string& file, std::ostream& out, std::ostream& err) {
   Session s(options, clock, out, err);
-  if (!s.ready(err) || !s.select({instrument}, err) || !s.loadEditor()) return 1;
-  const SaveResult r = saveSetupFile(*s.editor, file);
-  if (!r.ok) {
-    err << "kalivor-cli: " << r.error << "\n";
-    return 1;
+  if (!s.ready(err)) return 1;
+  int code = 1;
+  if (s.select({instrument}, err) && s.loadEditor(err)) {
+    const SaveResult r = saveSetupFile(*s.editor, file);
+    if (r.ok) {
+      err << "Setup of " << s.display.deviceList[0] << " written to " << file << "\n";
+      code = 0;
+    } else {
+      err << "kalivor-cli: " << r.error << "\n";
+    }
   }
-  out << "Setup of " << s.display.deviceList[0] << " written to " << file << "\n";
-  return 0;
+  s.link->closeAtShutdown();
+  return code;
 }
 
 int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string& dataDir,

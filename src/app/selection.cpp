@@ -121,7 +121,7 @@ void InstrumentSelection::showSelectedSlots() {
     tab.visible = true;
     display_.selectedTab = d;
     if (static_cast<std::size_t>(d) < display_.deviceList.size()) tab.caption = display_.deviceList[static_cast<std::size_t>(d)];
-    run_.meter_scan_func(d);
+    if (readChannelFunctions) run_.meter_scan_func(d);
     display_.show_data(d, tables_, n);
   }
   for (int d = n; d < kMaxInstruments; ++d) display_.tabs[static_cast<std::size_t>(d)].visible = false;

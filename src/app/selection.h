@@ -49,6 +49,10 @@ class InstrumentSelection {
   // The defaults every slot 0..3 gets when a selection is confirmed (and at start-up).
   void resetSlotSetups();
 
+  // The main window shows what each selected meter's channels measure, asking the meters. The CLI
+  // turns it off: the scan settings' read-back asks them anyway, once, before the setup is sent.
+  bool readChannelFunctions = true;
+
   std::array<bool, kMaxInstruments> Check1{};
   std::array<bool, kMaxInstruments> Check1Visible{};
   SelectionHooks hooks;

@@ -4,6 +4,7 @@
 #include "common/numbers.h"
 #include "common/text.h"
 #include "instrument/vocabulary.h"
+#include "visa/tracing_visa.h"
 
 namespace kalivor {
 
@@ -11,7 +12,25 @@ namespace {
 
 std::string channelList(int n) { return intToText(n); }
 
+std::string instrumentName(const ScanSetEditor& editor, int slot) {
+  const auto& entries = editor.deviceEntries();
+  const auto s = static_cast<std::size_t>(slot);
+  if (s < entries.size() && !entries[s].empty()) return entries[s];
+  return "instrument " + intToText(slot + 1);
+}
+
 }  // namespace
+
+std::string applyFailureText(const std::vector<ApplyFailure>& failures) {
+  std::string text;
+  for (const ApplyFailure& f : failures) {
+    if (!text.empty()) text += "\n";
+    text += "The scan setup was not sent to " + f.instrument + ": writing \"" + f.command +
+            "\" failed (" + visa::TracingVisa::statusText(f.status) + ").";
+  }
+  text += "\nCheck the instrument and its connection, then press Set again.";
+  return text;
+}
 
 ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrumentCount,
                         const std::function<void(int)>& showData) {
@@ -20,6 +39,15 @@ ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrum
   ScanTables& applied = editor.applied();
   const int n = std::clamp(instrumentCount, 0, kMaxInstruments);
   for (int s = 0; s < n; ++s) {
+    // A write that fails ends this instrument's share: the rest would only go into a dead link.
+    bool failed = false;
+    auto send = [&](const std::string& command) {
+      if (failed) return;
+      link.SendCommand(command, s);
+      if (!link.lastExchangeFailed()) return;
+      failed = true;
+      result.failures.push_back(ApplyFailure{s, instrumentName(editor, s), command, link.LastVisaStatus});
+    };
     const auto si = static_cast<std::size_t>(s);
     ScanSetup& ws = w.setup[si];
     ScanSetup& as = applied.setup[si];
@@ -36,7 +64,7 @@ ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrum
     as.ScanCount = ws.ScanCount;
 
     if (ws.ChannelInterval == 0) ws.ChannelTime = "0.5";
-    link.SendCommand("ROUTe:SCAN:TIMER " + ws.ChannelTime, s);
+    send("ROUTe:SCAN:TIMER " + ws.ChannelTime);
     as.ChannelInterval = ws.ChannelInterval;
     as.ChannelTime = ws.ChannelTime;
     as.ScanInterval = ws.ScanInterval;
@@ -56,6 +84,8 @@ ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrum
       const auto stop = parseDateTime(ws.StopTime);
       if (start && stop && *stop < *start) {
         link.messages().inform(kTimeSetErrorText, kTimeSetErrorTitle, MessageIcon::Critical);
+        if (!result.failures.empty())
+          link.messages().inform(applyFailureText(result.failures), kAppTitle, MessageIcon::Critical);
         return result;
       }
     }
@@ -65,7 +95,7 @@ ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrum
     as.StopTime = ws.StopTime;
 
     const int channels = usedChannels(ws.ChannelCount);
-    for (int i = 0; i < channels; ++i) {
+    for (int i = 0; i < channels && !failed; ++i) {
       const auto ci = static_cast<std::size_t>(i);
       ChannelSetup& wc = w.channel[si][ci];
       ChannelSetup& ac = applied.channel[si][ci];
@@ -75,26 +105,31 @@ ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrum
       if (wc.EnableChannel == 1 || wc.PartnerFlag == 1) {
         const std::string word = TranslateFunctionName(wc.Function);
         if (!(wc.Function == "NONE" && wc.PartnerFlag == 1))
-          link.SendCommand("rout:scan:func " + N + "," + word, s);
+          send("rout:scan:func " + N + "," + word);
         if (wc.Function == "TEMP") {
-          link.SendCommand("SENSe:TEMP:TRAN RTD ,@" + N, s);
-          link.SendCommand("SENSe:TEMP:RTD:TYPE " + wc.TEMP_TCO + " ,@" + N, s);
+          send("SENSe:TEMP:TRAN RTD ,@" + N);
+          send("SENSe:TEMP:RTD:TYPE " + wc.TEMP_TCO + " ,@" + N);
         } else if (wc.Function == "4W,TEMP") {
-          link.SendCommand("SENSe:TEMP:TRAN FRTD ,@" + N, s);
-          link.SendCommand("SENSe:TEMP:RTD:TYPE " + wc.TEMP_TCO + " ,@" + N, s);
+          send("SENSe:TEMP:TRAN FRTD ,@" + N);
+          send("SENSe:TEMP:RTD:TYPE " + wc.TEMP_TCO + " ,@" + N);
         } else if (wc.Function == "TCOUPL") {
-          link.SendCommand("SENSe:TCOuple:TYPE " + wc.TEMP_TCO + " ,@" + N, s);
+          send("SENSe:TCOuple:TYPE " + wc.TEMP_TCO + " ,@" + N);
         }
       } else {
         ac.Function = "NONE";
-        link.SendCommand("rout:scan:func " + N + ",\"NONE\"", s);
+        send("rout:scan:func " + N + ",\"NONE\"");
       }
       ac.Color = wc.Color;
       ac.Division = numberToText(ParsePrefixedNumber(wc.Division + wc.Unit));
       ac.Offset = wc.Offset;
     }
+    if (failed) continue;
     ++result.slotsDone;
     if (showData) showData(s);
+  }
+  if (!result.failures.empty()) {
+    link.messages().inform(applyFailureText(result.failures), kAppTitle, MessageIcon::Critical);
+    return result;
   }
   link.messages().inform(kSettingCompleteText);
   result.completed = true;

@@ -172,10 +172,10 @@ TEST_F(CliRun, ARunPrintsEveryStoredScanEndsWithEndOfJobAndTheNextRunAppends) {
   const std::vector<std::string> run = {"run", "--simulate", "--data-dir", dir(),
                                         "--use", "1:" + setup + ":Record1"};
   ASSERT_EQ(cli(run), 0) << err.str();
-  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(err.str(), "Setting Complete\nEnd of Job.\n");
   const auto first = printedScans(out.str());
   ASSERT_EQ(first.size(), 3u) << out.str();
-  EXPECT_EQ(linesOf(out.str()).back(), "End of Job.");
+  EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
   for (const auto& s : first) {
     EXPECT_EQ(s.slot, 0);
     EXPECT_EQ(s.readings.size(), 4u) << "only the channels in use are printed";
@@ -269,7 +269,7 @@ TEST_F(CliRun, AMeterThatStopsAnsweringEndsTheRunWithTimeoutAndKeepsTheStoredSca
                  "1:" + setup + ":Record1"}),
             1);
   EXPECT_NE(err.str().find("Timeout"), std::string::npos) << err.str();
-  EXPECT_EQ(linesOf(out.str()).back(), "End of Job.");
+  EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
   const auto printed = printedScans(out.str());
   ASSERT_EQ(printed.size(), 2u) << out.str();
   expectRowsMatchPrinted(recordRows(folder.record("Record1")), 0, printed);
@@ -299,7 +299,8 @@ TEST_F(CliRun, ApplySendsTheSetupFileToTheChosenMeter) {
   const fs::path trace = path("apply.txt");
   ASSERT_EQ(cli({"apply", "--simulate", "--trace", trace.string(), "--use", "2:" + setup}), 0)
       << err.str();
-  EXPECT_EQ(out.str(), "Setting Complete\n");
+  EXPECT_EQ(err.str(), "Setting Complete\n");
+  EXPECT_EQ(out.str(), "");
   const std::string sent = readFile(trace);
   EXPECT_NE(sent.find("SIM0002::INSTR write 25 \"SENSe:TCOuple:TYPE J ,@2\\n\""),
             std::string::npos);

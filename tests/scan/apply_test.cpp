@@ -174,6 +174,36 @@ TEST_F(ApplyTest, ReadBackOfTemperatureAndThermocoupleTypes) {
   EXPECT_EQ(rig.tables.channel[1][1].SensorTypeIndex, 2);
 }
 
+TEST_F(ApplyTest, AFailedWriteIsNamedAndEndsOnlyThatInstrumentsShare) {
+  load(2);
+  const std::string first = rig.display.deviceList[0];
+  // Meter 1 takes the timer and two channel commands, then its link is gone.
+  rig.meter(0).setFault("drop-after:3");
+  const ApplyResult r = apply();
+  EXPECT_FALSE(r.completed);
+  ASSERT_EQ(r.failures.size(), 1u);
+  EXPECT_EQ(r.failures[0].slot, 0);
+  EXPECT_EQ(r.failures[0].command.rfind("rout:scan:func 3,", 0), 0u) << r.failures[0].command;
+  ASSERT_EQ(rig.messages.shown.size(), 1u);
+  const Message& m = rig.messages.shown[0];
+  EXPECT_EQ(m.title, "KALIVOR");
+  EXPECT_NE(m.text.find(first), std::string::npos) << m.text;
+  EXPECT_NE(m.text.find("VI_ERROR_CONN_LOST"), std::string::npos) << m.text;
+  EXPECT_EQ(rig.messages.count("Setting Complete"), 0u);
+  // Nothing more was tried on the dead link; the healthy meter got all of its setup.
+  EXPECT_EQ(sent(0).size(), 3u);
+  EXPECT_EQ(matching(sent(1), "rout:scan:func ").size(), 10u);
+  EXPECT_EQ(shown, std::vector<int>{1});
+  EXPECT_EQ(r.slotsDone, 1);
+
+  // Once the meter answers again, Set goes through as usual.
+  rig.meter(0).setFault("none");
+  rig.meter(0).reconnect();
+  rig.messages.clear();
+  EXPECT_TRUE(apply().completed);
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"Setting Complete"});
+}
+
 TEST_F(ApplyTest, FailedReadBackStopsAndChecksTheDevices) {
   load(1);
   rig.meter(0).setFault("silent");

@@ -382,6 +382,17 @@ TEST_F(ScanSetTest, StopBeforeStartIsRefusedAndTheWindowStays) {
   EXPECT_TRUE(w->isVisible());
 }
 
+TEST_F(ScanSetTest, ASetThatCannotReachAMeterSaysSoAndTheWindowStays) {
+  sim->instrument(1).setFault("drop-after:0");
+  QTest::mouseClick(w->Set_Command, Qt::LeftButton);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].title, "KALIVOR");
+  EXPECT_NE(messages.shown[0].text.find(program->display.deviceList[1]), std::string::npos)
+      << messages.shown[0].text;
+  EXPECT_EQ(messages.count("Setting Complete"), 0u);
+  EXPECT_TRUE(w->isVisible());
+}
+
 TEST_F(ScanSetTest, SavedSetupLoadsBackWithItsPairing) {
   QTest::mouseClick(w->Scan_Type[1], Qt::LeftButton);
   QTest::mouseClick(w->channel_scan_interval, Qt::LeftButton);

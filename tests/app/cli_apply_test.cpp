@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: MIT
+// kalivor-cli apply and setup --template over simulated meters that fail part-way, on a manual
+// clock: what is said, on which stream, what reaches the meters (read from the VISA trace), and
+// that everything opened is closed again.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "app/cli.h"
+#include "store/store_fixture.h"
+
+namespace kalivor {
+namespace {
+
+namespace fs = std::filesystem;
+using store::test::readFile;
+using store::test::TempDataFolder;
+using store::test::writeFile;
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+// "[InstrumentK]" sections of a simulation file: one 20-channel meter per serial, with a fault.
+std::string simulationText(const std::vector<std::pair<std::string, std::string>>& meters) {
+  std::string text;
+  int k = 0;
+  for (const auto& [serial, fault] : meters) {
+    text += "[Instrument" + std::to_string(++k) + "]\n";
+    text += "Resource=USB0::0x0000::0x0001::" + serial + "::INSTR\n";
+    text += "Identity=SIMULATED,M100," + serial + ",1.0\n";
+    text += "Card=2\nSerial=" + serial + "\nFault=" + fault + "\n";
+  }
+  return text;
+}
+
+// The trace lines of writes to the meter with this serial, the written text only.
+std::vector<std::string> writesTo(const std::string& trace, const std::string& serial) {
+  static const std::regex write(R"(::([A-Z0-9]+)::INSTR write \d+ "(.*?)(\\n)?" status )");
+  std::vector<std::string> out;
+  for (const auto& line : linesOf(trace)) {
+    std::smatch m;
+    if (std::regex_search(line, m, write) && m[1] == serial) out.push_back(m[2]);
+  }
+  return out;
+}
+
+struct CliApply : ::testing::Test {
+  TempDataFolder folder;
+  std::ostringstream out, err;
+
+  int cli(const std::vector<std::string>& args) {
+    out.str("");
+    err.str("");
+    ManualClock clock;
+    return runCli(args, out, err, clock);
+  }
+  std::string path(const std::string& name) const { return (folder.root() / name).string(); }
+  std::string simulation(const std::vector<std::pair<std::string, std::string>>& meters) {
+    const std::string file = path("meters.sim");
+    writeFile(file, simulationText(meters));
+    return file;
+  }
+  // Meter n's present setup, from healthy meters with the same serials.
+  std::string templateOf(const std::vector<std::string>& simulate, int n) {
+    const std::string file = path("meter" + std::to_string(n) + ".ini");
+    std::vector<std::string> args = {"setup"};
+    args.insert(args.end(), simulate.begin(), simulate.end());
+    args.insert(args.end(), {"--template", std::to_string(n), file});
+    EXPECT_EQ(cli(args), 0) << err.str();
+    return file;
+  }
+};
+
+TEST_F(CliApply, MessagesGoToStderrSoStdoutCarriesDataOnly) {
+  const std::string setup = templateOf({"--simulate"}, 1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_NE(err.str().find("written to " + setup), std::string::npos) << err.str();
+  ASSERT_EQ(cli({"apply", "--simulate", "--use", "1:" + setup}), 0) << err.str();
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), "Setting Complete\n");
+}
+
+TEST_F(CliApply, AWriteFailureIsNamedOnStderrAndFailsTheCommand) {
+  const std::string setup = templateOf({"--simulate", simulation({{"SIM0301", "none"}})}, 1);
+  // Identification (3 exchanges) and read-back of 20 channels (20) pass, the setup's writes
+  // do not.
+  const std::string sim = simulation({{"SIM0301", "drop-after:25"}});
+  const std::string trace = path("trace.txt");
+  EXPECT_EQ(cli({"apply", "--simulate", sim, "--trace", trace, "--use", "1:" + setup}), 1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_NE(err.str().find("SIM0301"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("VI_ERROR_CONN_LOST"), std::string::npos) << err.str();
+  EXPECT_EQ(err.str().find("Setting Complete"), std::string::npos) << err.str();
+  // The first refused write was the last one tried.
+  const auto writes = writesTo(readFile(trace), "SIM0301");
+  ASSERT_FALSE(writes.empty());
+  EXPECT_EQ(writes.back().rfind("rout:scan:func ", 0), 0u) << writes.back();
+}
+
+TEST_F(CliApply, AReadBackTimeoutSendsNothingAndSaysNoSuccess) {
+  const std::string setup = templateOf({"--simulate", simulation({{"SIM0302", "none"}})}, 1);
+  // The link drops while the channels are read back.
+  const std::string sim = simulation({{"SIM0302", "drop-after:10"}});
+  const std::string trace = path("trace.txt");
+  EXPECT_EQ(cli({"apply", "--simulate", sim, "--trace", trace, "--use", "1:" + setup}), 1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_NE(err.str().find("Timeout"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("SIM0302"), std::string::npos) << err.str();
+  EXPECT_EQ(err.str().find("Setting Complete"), std::string::npos) << err.str();
+  for (const auto& w : writesTo(readFile(trace), "SIM0302")) {
+    EXPECT_NE(w.find('?'), std::string::npos) << "sent after the failed read: " << w;
+  }
+}
+
+TEST_F(CliApply, EachMeterIsReadBackOnceBeforeItsSetupIsSent) {
+  const std::string one = templateOf({"--simulate"}, 1);
+  const std::string two = templateOf({"--simulate"}, 2);
+  const std::string trace = path("trace.txt");
+  ASSERT_EQ(cli({"apply", "--simulate", "--trace", trace, "--use", "1:" + one, "--use", "2:" + two}),
+            0)
+      << err.str();
+  const std::string text = readFile(trace);
+  const std::map<std::string, std::size_t> channels = {{"SIM0001", 20}, {"SIM0002", 10}};
+  for (const auto& [serial, count] : channels) {
+    const auto writes = writesTo(text, serial);
+    const auto timer = std::find_if(writes.begin(), writes.end(), [](const std::string& w) {
+      return w.rfind("ROUTe:SCAN:TIMER ", 0) == 0;
+    });
+    ASSERT_NE(timer, writes.end()) << serial;
+    const auto queries = std::count_if(writes.begin(), timer, [](const std::string& w) {
+      return w.rfind("rout:scan:func? ", 0) == 0;
+    });
+    EXPECT_EQ(static_cast<std::size_t>(queries), count) << serial;
+  }
+}
+
+TEST_F(CliApply, ApplyAndTemplateCloseWhatTheyOpenedInProgramEndOrder) {
+  const std::string setup = templateOf({"--simulate"}, 1);
+  for (const bool apply : {true, false}) {
+    const std::string trace = path(apply ? "apply.txt" : "template.txt");
+    const std::vector<std::string> args =
+        apply ? std::vector<std::string>{"apply", "--simulate", "--trace", trace, "--use", "1:" + setup}
+              : std::vector<std::string>{"setup", "--simulate", "--trace", trace, "--template", "2",
+                                         path("again.ini")};
+    ASSERT_EQ(cli(args), 0) << err.str();
+    std::vector<std::string> closes;
+    for (const auto& line : linesOf(readFile(trace))) {
+      if (line.find(" close status ") != std::string::npos) closes.push_back(line);
+    }
+    // Both sessions, then the find list, then the resource manager.
+    ASSERT_EQ(closes.size(), 4u) << readFile(trace);
+    EXPECT_NE(closes[0].find("SIM0001::INSTR"), std::string::npos) << closes[0];
+    EXPECT_NE(closes[1].find("SIM0002::INSTR"), std::string::npos) << closes[1];
+    EXPECT_NE(closes[2].find("find"), std::string::npos) << closes[2];
+    EXPECT_NE(closes[3].find("rm"), std::string::npos) << closes[3];
+  }
+}
+
+}  // namespace
+}  // namespace kalivor
