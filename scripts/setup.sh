@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev sqlite3
+  libpq-dev postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth desktop-file-utils python3

@@ -6,6 +6,7 @@
 
 #include "common/clock.h"
 #include "common/text.h"
+#include "app/cli_central.h"
 #include "app/cli_records.h"
 #include "app/cli_run.h"
 #include "common/numbers.h"
@@ -145,17 +146,18 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            Clock& clock) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    (args.empty() ? err : out) << kUsage;
+    (args.empty() ? err : out) << kUsage << "\nCentral store:\n" << kCentralUsage;
     return args.empty() ? 2 : 0;
   }
   const std::string& command = args[0];
+  if (isCentralCommand(args)) return runCentralCommand(args, out, err);
   CommonOptions o;
   if (auto error = parseOptions(args, 1, o)) {
     err << "kalivor-cli: " << *error << "\n" << "Try 'kalivor-cli --help'.\n";
     return 2;
   }
   if (o.help) {
-    out << kUsage;
+    out << kUsage << "\nCentral store:\n" << kCentralUsage;
     return 0;
   }
   if (command == "list") return commandList(o, clock, out, err);

@@ -1,0 +1,545 @@
+// SPDX-License-Identifier: MIT
+#include "central/forwarder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "central/central_schema.h"
+#include "central/scan_values.h"
+#include "common/numbers.h"
+#include "store/record_files.h"
+
+namespace kalivor::central {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every this many passes a record whose file looks unchanged is read anyway.
+constexpr int kFullCheckEvery = 30;
+
+std::string jsonString(std::string_view s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          static const char kHex[] = "0123456789abcdef";
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 15];
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string jsonNumber(const std::optional<double>& v) {
+  return v && std::isfinite(*v) ? exactNumberText(*v) : "null";
+}
+
+// The record's channels as the runs table's JSON: one object per channel.
+std::string channelsJson(const std::vector<LocalChannel>& channels) {
+  std::string out = "[";
+  for (const LocalChannel& c : channels) {
+    if (out.size() > 1) out += ',';
+    out += "{\"channel\":" + std::to_string(c.channel) +
+           ",\"function\":" + jsonString(c.function) +
+           ",\"sensor_type\":" + jsonString(c.sensorType) +
+           ",\"shunt_ohms\":" + jsonNumber(c.shuntOhms) +
+           ",\"offset_current\":" + jsonNumber(c.offsetCurrent) +
+           ",\"scale_m\":" + jsonNumber(c.scaleM) + ",\"scale_b\":" + jsonNumber(c.scaleB) +
+           ",\"unit\":" + jsonString(c.unitLabel) +
+           ",\"alarm_low\":" + jsonNumber(c.alarmLow) +
+           ",\"alarm_high\":" + jsonNumber(c.alarmHigh) + "}";
+  }
+  return out + "]";
+}
+
+std::optional<std::string> optText(const std::string& s) {
+  if (s.empty()) return std::nullopt;
+  return s;
+}
+
+std::optional<std::string> optNumber(const std::optional<std::int64_t>& v) {
+  if (!v) return std::nullopt;
+  return std::to_string(*v);
+}
+
+std::optional<std::string> optNumber(const std::optional<double>& v) {
+  if (!v || !std::isfinite(*v)) return std::nullopt;
+  return exactNumberText(*v);
+}
+
+// Size, change time and inode of the record and its -wal: unchanged means no new scan.
+std::string fileStamp(const fs::path& file) {
+  std::string stamp;
+  for (const char* suffix : {"", "-wal"}) {
+    fs::path p = file;
+    p += suffix;
+    struct stat st{};
+    if (::stat(p.c_str(), &st) == 0) {
+      stamp += std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) + ':' +
+               std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec) +
+               ';';
+    } else {
+      stamp += "-;";
+    }
+  }
+  return stamp;
+}
+
+void appendField(std::string& out, const std::optional<std::string>& v) {
+  if (v) {
+    appendCopyField(out, *v);
+  } else {
+    appendCopyNull(out);
+  }
+}
+
+}  // namespace
+
+std::string defaultBenchName() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "bench";
+  return host;
+}
+
+Forwarder::Forwarder(ForwarderConfig config, Clock& clock)
+    : config_(std::move(config)), clock_(clock) {
+  if (config_.bench.empty()) config_.bench = defaultBenchName();
+  if (config_.batchScans < 1) config_.batchScans = 1;
+}
+
+Forwarder::~Forwarder() = default;
+
+ForwarderStatus Forwarder::status() const {
+  std::lock_guard lock(statusMutex_);
+  return status_;
+}
+
+void Forwarder::pause(std::uint32_t ms) {
+  // In slices, so a stop is seen soon.
+  while (ms > 0 && !stop_) {
+    const std::uint32_t step = std::min<std::uint32_t>(ms, 100);
+    clock_.sleep(step);
+    ms -= step;
+  }
+}
+
+std::map<std::int64_t, Forwarder::RunInfo>& Forwarder::runsOf(const std::string& recordUid) {
+  return runs_[databaseUid_ + '/' + recordUid];
+}
+
+bool Forwarder::ensureConnected() {
+  if (conn_.ok()) return true;
+  runs_.clear();
+  std::string error;
+  SchemaState schema;
+  if (!conn_.connect(config_.url)) {
+    error = conn_.error();
+  } else if (!migrateSchema(conn_, schema, error)) {
+  } else if (PgResult r = conn_.exec(
+                 "INSERT INTO benches (name) VALUES ($1) ON CONFLICT (name)"
+                 " DO UPDATE SET last_seen = now() RETURNING id",
+                 {config_.bench});
+             !r) {
+    error = conn_.error();
+  } else {
+    benchId_ = cell(r.get(), 0, 0);
+    // One scan row (channel NULL) and one row per reading, moved into the tables in one go.
+    if (!conn_.run("CREATE TEMP TABLE IF NOT EXISTS kalivor_batch (run_ref bigint, scan bigint,"
+                   " time timestamptz, time_text text, channel smallint,"
+                   " value double precision, raw text, scaled double precision, unit text)"
+                   " ON COMMIT DELETE ROWS")) {
+      error = conn_.error();
+    } else {
+      databaseUid_ = schema.databaseUid;
+    }
+  }
+  if (!error.empty()) {
+    conn_.close();
+    std::lock_guard lock(statusMutex_);
+    status_.connected = false;
+    status_.lastError = error;
+    return false;
+  }
+  std::lock_guard lock(statusMutex_);
+  status_.connected = true;
+  return true;
+}
+
+void Forwarder::countOnly(const std::string& fileName, RecordForwardStatus& st) {
+  LocalRecord rec;
+  Progress p;
+  std::int64_t waiting = 0;
+  if (rec.open(store::recordFolder(config_.dataFolder) / fileName) &&
+      rec.loadProgress(databaseUid_.empty() ? std::string() : databaseUid_,
+                       maskedUrl(config_.url), p) &&
+      rec.countAfter(p.lastRowid, waiting)) {
+    st.waiting = waiting;
+  }
+}
+
+bool Forwarder::sendRuns(LocalRecord& record, const std::string& fileName,
+                         const Progress& progress, const std::vector<LocalRun>& runs,
+                         const std::set<std::int64_t>& needed, std::string& error) {
+  auto& known = runsOf(progress.recordUid);
+  auto upsert = [&](const LocalRun* run, std::int64_t runId) -> bool {
+    std::vector<LocalChannel> channels;
+    if (run != nullptr && !record.channels(runId, channels)) {
+      error = record.error();
+      return false;
+    }
+    std::string json = channelsJson(channels);
+    std::string sent = fileName + '\x1f' + json;
+    if (run != nullptr) {
+      for (const std::string* s : {&run->startTime, &run->endTime, &run->programVersion,
+                                   &run->resource, &run->identity, &run->serial,
+                                   &run->cardDescription, &run->setupIni}) {
+        sent += '\x1f' + *s;
+      }
+      sent += '\x1f' + optNumber(run->firstNum).value_or("") + '\x1f' +
+              optNumber(run->lastNum).value_or("") + '\x1f' +
+              optNumber(run->cardCode).value_or("");
+    }
+    if (auto it = known.find(runId); it != known.end() && it->second.sent == sent) return true;
+
+    std::optional<std::string> instrument;
+    if (run != nullptr && (!run->serial.empty() || !run->identity.empty())) {
+      PgResult r = conn_.exec(
+          "INSERT INTO instruments (serial, identity, card_code, card_description)"
+          " VALUES ($1, $2, $3, $4) ON CONFLICT (serial, identity, card_code)"
+          " DO UPDATE SET card_description = EXCLUDED.card_description RETURNING id",
+          {run->serial, run->identity, std::to_string(run->cardCode.value_or(0)),
+           run->cardDescription});
+      if (!r) {
+        error = conn_.error();
+        return false;
+      }
+      instrument = cell(r.get(), 0, 0);
+    }
+    std::vector<std::optional<std::string>> params = {
+        benchId_, fileName, progress.recordUid, std::to_string(runId), instrument};
+    if (run != nullptr) {
+      params.insert(params.end(),
+                    {optNumber(run->firstNum), optNumber(run->lastNum),
+                     utcTimestamp(run->startTime), utcTimestamp(run->endTime),
+                     optText(run->programVersion), optText(run->resource),
+                     optText(run->identity), optText(run->serial), optNumber(run->cardCode),
+                     optText(run->cardDescription), optText(run->setupIni), json});
+    } else {
+      params.resize(16);
+      params.push_back(json);
+    }
+    PgResult r = conn_.exec(
+        "INSERT INTO runs (bench_id, record_name, record_uid, run_id, instrument_id, first_scan,"
+        " last_scan, start_time, end_time, program_version, resource, identity, serial,"
+        " card_code, card_description, setup_ini, channels)"
+        " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17)"
+        " ON CONFLICT (bench_id, record_uid, run_id) DO UPDATE SET"
+        " record_name = EXCLUDED.record_name, instrument_id = EXCLUDED.instrument_id,"
+        " first_scan = EXCLUDED.first_scan, last_scan = EXCLUDED.last_scan,"
+        " start_time = EXCLUDED.start_time, end_time = EXCLUDED.end_time,"
+        " program_version = EXCLUDED.program_version, resource = EXCLUDED.resource,"
+        " identity = EXCLUDED.identity, serial = EXCLUDED.serial,"
+        " card_code = EXCLUDED.card_code, card_description = EXCLUDED.card_description,"
+        " setup_ini = EXCLUDED.setup_ini, channels = EXCLUDED.channels RETURNING id",
+        params);
+    if (!r) {
+      error = conn_.error();
+      return false;
+    }
+    RunInfo info;
+    info.sent = std::move(sent);
+    info.ref = static_cast<std::int64_t>(leadingNumber(cell(r.get(), 0, 0)));
+    for (const LocalChannel& c : channels) {
+      if (c.scaleM) info.scale[c.channel] = {*c.scaleM, c.scaleB.value_or(0.0)};
+      if (auto u = readingUnit(c.function, c.unitLabel)) info.unit[c.channel] = *u;
+    }
+    known[runId] = std::move(info);
+    return true;
+  };
+  for (const LocalRun& run : runs) {
+    if (!upsert(&run, run.runId)) return false;
+  }
+  if (needed.count(kLegacyRunId) != 0 && known.count(kLegacyRunId) == 0) {
+    if (!upsert(nullptr, kLegacyRunId)) return false;
+  }
+  return true;
+}
+
+bool Forwarder::sendBatch(const std::vector<LocalScan>& scans, const std::vector<LocalRun>& runs,
+                          const Progress& progress, std::string& error) {
+  auto& known = runsOf(progress.recordUid);
+  std::string data;
+  data.reserve(scans.size() * 600);
+  for (const LocalScan& scan : scans) {
+    if (scan.num == 0) continue;
+    const RunInfo& info = known.at(runOfScan(runs, scan.num));
+    const std::string ref = std::to_string(info.ref);
+    const std::string num = std::to_string(scan.num);
+    const std::optional<std::string> time = utcTimestamp(scan.time);
+    data += ref + '\t' + num + '\t';
+    appendField(data, time);
+    data += '\t';
+    appendCopyField(data, scan.time);
+    data += "\t\\N\t\\N\t\\N\t\\N\t\\N\n";
+    for (int c = 1; c <= kChannels; ++c) {
+      const std::string& raw = scan.channels[static_cast<std::size_t>(c - 1)];
+      if (isBlankReading(raw)) continue;
+      data += ref + '\t' + num + '\t';
+      appendField(data, time);
+      data += "\t\\N\t" + std::to_string(c) + '\t';
+      const std::optional<double> value = readingValue(raw);
+      appendField(data, value ? std::optional(exactNumberText(*value)) : std::nullopt);
+      data += '\t';
+      appendCopyField(data, raw);
+      data += '\t';
+      std::optional<double> scaled = value;
+      if (auto s = info.scale.find(c); value && s != info.scale.end()) {
+        scaled = s->second.first * *value + s->second.second;
+      }
+      appendField(data, optNumber(scaled));
+      data += '\t';
+      auto u = info.unit.find(c);
+      appendField(data, u != info.unit.end() ? std::optional(u->second) : std::nullopt);
+      data += '\n';
+    }
+  }
+  if (data.empty()) return true;
+  bool ok = conn_.run("BEGIN") && conn_.copyIn("COPY kalivor_batch FROM STDIN", data) &&
+            conn_.run("INSERT INTO scans (run_ref, scan, time, time_text)"
+                      " SELECT run_ref, scan, time, time_text FROM kalivor_batch"
+                      " WHERE channel IS NULL ON CONFLICT DO NOTHING;"
+                      "INSERT INTO readings (run_ref, scan, channel, time, value, raw, scaled,"
+                      " unit) SELECT run_ref, scan, channel, time, value, raw, scaled, unit"
+                      " FROM kalivor_batch WHERE channel IS NOT NULL ON CONFLICT DO NOTHING") &&
+            conn_.run("COMMIT");
+  if (!ok) {
+    error = conn_.error();  // the cause, before the rollback's answer replaces it
+    if (conn_.ok()) conn_.run("ROLLBACK");
+  }
+  return ok;
+}
+
+Forwarder::Outcome Forwarder::sendAlarms(LocalRecord& record, const std::string& fileName,
+                                         Progress& progress, const std::vector<LocalRun>& runs,
+                                         std::string& error) {
+  std::vector<LocalAlarm> alarms;
+  if (!record.alarms(progress.alarmFrom, alarms)) {
+    error = record.error();
+    return Outcome::LocalFailure;
+  }
+  if (alarms.empty()) return Outcome::Sent;
+  std::set<std::int64_t> needed;
+  for (const LocalAlarm& a : alarms) {
+    const bool described = std::any_of(runs.begin(), runs.end(),
+                                       [&](const LocalRun& r) { return r.runId == a.runId; });
+    needed.insert(described ? a.runId : kLegacyRunId);
+  }
+  if (!sendRuns(record, fileName, progress, runs, needed, error)) return Outcome::ServerFailure;
+  auto& known = runsOf(progress.recordUid);
+  bool ok = conn_.run("BEGIN");
+  std::int64_t nextFrom = alarms.back().id + 1;
+  for (const LocalAlarm& a : alarms) {
+    if (!ok) break;
+    const auto it = known.find(a.runId);
+    const RunInfo& info = it != known.end() ? it->second : known.at(kLegacyRunId);
+    ok = static_cast<bool>(conn_.exec(
+        "INSERT INTO alarms (run_ref, alarm_id, channel, scan, time, value, limit_kind,"
+        " limit_value, cleared_scan, cleared_time) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9,"
+        " $10) ON CONFLICT (run_ref, alarm_id) DO UPDATE SET cleared_scan ="
+        " EXCLUDED.cleared_scan, cleared_time = EXCLUDED.cleared_time",
+        {std::to_string(info.ref), std::to_string(a.id), optNumber(a.channel), optNumber(a.num),
+         utcTimestamp(a.time), optNumber(a.value), optText(a.limitKind),
+         optNumber(a.limitValue), optNumber(a.clearedNum), utcTimestamp(a.clearedTime)}));
+    // An alarm still open may yet be cleared: it is looked at again next time.
+    if (!a.clearedNum && a.clearedTime.empty()) nextFrom = std::min(nextFrom, a.id);
+  }
+  ok = ok && conn_.run("COMMIT");
+  if (!ok) {
+    error = conn_.error();
+    if (conn_.ok()) conn_.run("ROLLBACK");
+    return Outcome::ServerFailure;
+  }
+  progress.alarmFrom = nextFrom;
+  if (!record.saveProgress(databaseUid_, maskedUrl(config_.url), progress)) {
+    error = record.error();
+    return Outcome::LocalFailure;
+  }
+  return Outcome::Sent;
+}
+
+Forwarder::Outcome Forwarder::forwardRecord(const std::string& fileName,
+                                            RecordForwardStatus& st) {
+  LocalRecord rec;
+  Progress p;
+  const std::string url = maskedUrl(config_.url);
+  auto localFailure = [&] {
+    st.lastError = rec.error();
+    return Outcome::LocalFailure;
+  };
+  if (!rec.open(store::recordFolder(config_.dataFolder) / fileName)) return localFailure();
+  if (!rec.loadProgress(databaseUid_, url, p)) {
+    countOnly(fileName, st);
+    return localFailure();
+  }
+  if (p.lastRowid > 0) {
+    bool there = false;
+    if (!rec.rowStillThere(p.lastRowid, p.lastNum, there)) return localFailure();
+    if (!there) {
+      // Renumbered, cut or replaced by the same identity: send all again, the store drops doubles.
+      p.lastRowid = 0;
+      p.lastNum = 0;
+    }
+  }
+  std::vector<LocalRun> runs;
+  if (!rec.runs(runs)) return localFailure();
+  if (!runs.empty()) st.serial = runs.back().serial;
+
+  std::string error;
+  auto serverFailure = [&] {
+    st.lastError = error.empty() ? conn_.error() : error;
+    return Outcome::ServerFailure;
+  };
+  if (!sendRuns(rec, fileName, p, runs, {}, error)) return serverFailure();
+  std::vector<LocalScan> scans;
+  while (!stop_) {
+    std::int64_t skipped = 0;
+    if (!rec.scansAfter(p.lastRowid, config_.batchScans, scans, skipped)) return localFailure();
+    if (scans.empty()) break;
+    std::set<std::int64_t> needed;
+    for (const LocalScan& s : scans) {
+      if (s.num != 0) needed.insert(runOfScan(runs, s.num));
+    }
+    if (!sendRuns(rec, fileName, p, runs, needed, error)) return serverFailure();
+    if (!sendBatch(scans, runs, p, error)) return serverFailure();
+    p.lastRowid = scans.back().rowid;
+    p.lastNum = scans.back().num;
+    if (!rec.saveProgress(databaseUid_, url, p)) return localFailure();
+    const auto sent = static_cast<std::int64_t>(scans.size()) - skipped;
+    st.sent += sent;
+    st.skipped += skipped;
+    std::lock_guard lock(statusMutex_);
+    status_.scansSent += sent;
+  }
+  if (const Outcome o = sendAlarms(rec, fileName, p, runs, error); o != Outcome::Sent) {
+    st.lastError = error;
+    return o;
+  }
+  std::int64_t waiting = 0;
+  if (!rec.countAfter(p.lastRowid, waiting)) return localFailure();
+  st.waiting = waiting;
+  st.lastError.clear();
+  return Outcome::Sent;
+}
+
+bool Forwarder::pass() {
+  ++passes_;
+  const std::vector<std::string> files = store::listRecordFiles(config_.dataFolder);
+  const bool connected = ensureConnected();
+  bool serverOk = connected;
+  bool allSent = connected;
+  std::string firstError;
+  for (const std::string& file : files) {
+    RecordForwardStatus& st = records_[file];
+    st.record = file;
+    if (stop_) {
+      allSent = false;
+      break;
+    }
+    if (!serverOk) {
+      // Only counting what waits: the server is away.
+      countOnly(file, st);
+      if (st.waiting > 0) allSent = false;
+      continue;
+    }
+    const fs::path path = store::recordFolder(config_.dataFolder) / file;
+    const std::string stamp = fileStamp(path);
+    if (stamps_[file] == stamp && passes_ % kFullCheckEvery != 0) continue;
+    const Outcome o = forwardRecord(file, st);
+    if (o == Outcome::Sent) {
+      stamps_[file] = fileStamp(path);
+      if (st.waiting > 0) allSent = false;
+      continue;
+    }
+    stamps_[file].clear();
+    allSent = false;
+    if (firstError.empty()) firstError = file + ": " + st.lastError;
+    if (o == Outcome::ServerFailure) {
+      serverOk = false;
+      if (!conn_.ok()) conn_.close();
+    }
+  }
+  // Records that are gone are no longer shown.
+  for (auto it = records_.begin(); it != records_.end();) {
+    if (std::find(files.begin(), files.end(), it->first) == files.end()) {
+      stamps_.erase(it->first);
+      it = records_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  std::lock_guard lock(statusMutex_);
+  status_.connected = conn_.ok();
+  status_.records.clear();
+  status_.scansWaiting = 0;
+  for (const auto& [name, st] : records_) {
+    status_.records.push_back(st);
+    status_.scansWaiting += st.waiting;
+  }
+  if (connected) status_.lastError = firstError;
+  status_.failuresInRow = serverOk ? 0 : status_.failuresInRow + 1;
+  lastPassAllSent_ = allSent;
+  return serverOk;
+}
+
+bool Forwarder::sendBacklog(int attempts) {
+  std::uint32_t delay = config_.firstRetryMs;
+  for (int attempt = 1; !stop_; ++attempt) {
+    const bool serverOk = pass();
+    if (serverOk || attempt >= attempts) break;
+    pause(delay);
+    delay = std::min(delay * 2, config_.maxRetryMs);
+  }
+  return lastPassAllSent_ && !stop_;
+}
+
+void Forwarder::follow() {
+  std::uint32_t delay = config_.firstRetryMs;
+  while (!stop_) {
+    if (pass()) {
+      delay = config_.firstRetryMs;
+      pause(config_.pollMs);
+    } else {
+      pause(delay);
+      delay = std::min(delay * 2, config_.maxRetryMs);
+    }
+  }
+}
+
+BackgroundForwarder::BackgroundForwarder(ForwarderConfig config, Clock& clock)
+    : forwarder_(std::move(config), clock) {}
+
+void BackgroundForwarder::start() {
+  if (thread_.joinable()) return;
+  forwarder_.clearStop();
+  thread_ = std::thread([this] { forwarder_.follow(); });
+}
+
+void BackgroundForwarder::stop() {
+  forwarder_.requestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace kalivor::central

@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Store and forward: every scan of the local records is copied to the central PostgreSQL
+// database, in batches of one transaction each, exactly once. The local record stays the source
+// of truth and the backlog: the forwarder keeps, inside each record, how far it got; the central
+// tables refuse doubles, so a batch sent again after a crash or a lost answer changes nothing.
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "central/local_record.h"
+#include "central/pg.h"
+#include "common/clock.h"
+
+namespace kalivor::central {
+
+struct ForwarderConfig {
+  std::string url;                     // postgresql://user@host/db
+  std::string bench;                   // this bench's name (see defaultBenchName)
+  std::filesystem::path dataFolder;    // records live in its db/
+  int batchScans = 500;                // scans per transaction
+  std::uint32_t pollMs = 1000;         // how often --follow looks for new scans
+  std::uint32_t firstRetryMs = 1000;   // back-off after a failure, doubled up to maxRetryMs
+  std::uint32_t maxRetryMs = 60'000;
+};
+
+// The host name, or "bench" when it cannot be had.
+std::string defaultBenchName();
+
+struct RecordForwardStatus {
+  std::string record;           // file name, "Record1.mdb"
+  std::string serial;           // the instrument of its latest described run, if any
+  std::int64_t waiting = 0;     // scans not yet in the central store
+  std::int64_t sent = 0;        // scans sent by this forwarder
+  std::int64_t skipped = 0;     // rows without a scan number, never sent
+  std::string lastError;
+};
+
+// What the windows and the CLI show: a plain copy, taken under the forwarder's lock.
+struct ForwarderStatus {
+  bool connected = false;
+  std::int64_t scansWaiting = 0;
+  std::int64_t scansSent = 0;
+  std::string lastError;        // the latest failure (empty once a pass went through)
+  int failuresInRow = 0;
+  std::vector<RecordForwardStatus> records;
+};
+
+class Forwarder {
+ public:
+  Forwarder(ForwarderConfig config, Clock& clock);
+  ~Forwarder();
+  Forwarder(const Forwarder&) = delete;
+  Forwarder& operator=(const Forwarder&) = delete;
+
+  // One pass: connects when needed, then sends every record's backlog (all of it, batch after
+  // batch, until done or stop is asked). True when every record is fully sent.
+  bool pass();
+  // Passes until the backlog is sent; a failed pass is tried again after the back-off, at most
+  // `attempts` times in all. True when everything was sent.
+  bool sendBacklog(int attempts);
+  // Passes until stop is asked: polls for new scans, backs off while the server is away.
+  void follow();
+
+  void requestStop() { stop_ = true; }
+  void clearStop() { stop_ = false; }
+  bool stopRequested() const { return stop_; }
+  ForwarderStatus status() const;
+
+ private:
+  // A run as the central store knows it: its row, and how its channels' readings are scaled.
+  struct RunInfo {
+    std::string sent;  // what was sent about it, to send it again only when it changed
+    std::int64_t ref = 0;
+    std::map<int, std::pair<double, double>> scale;  // channel -> m, b
+    std::map<int, std::string> unit;
+  };
+  enum class Outcome { Sent, LocalFailure, ServerFailure };
+
+  bool ensureConnected();
+  Outcome forwardRecord(const std::string& fileName, RecordForwardStatus& st);
+  bool sendRuns(LocalRecord& record, const std::string& fileName, const Progress& progress,
+                const std::vector<LocalRun>& runs, const std::set<std::int64_t>& needed,
+                std::string& error);
+  bool sendBatch(const std::vector<LocalScan>& scans, const std::vector<LocalRun>& runs,
+                 const Progress& progress, std::string& error);
+  Outcome sendAlarms(LocalRecord& record, const std::string& fileName, Progress& progress,
+                     const std::vector<LocalRun>& runs, std::string& error);
+  void countOnly(const std::string& fileName, RecordForwardStatus& st);
+  void pause(std::uint32_t ms);
+  std::map<std::int64_t, RunInfo>& runsOf(const std::string& recordUid);
+
+  ForwarderConfig config_;
+  Clock& clock_;
+  std::atomic<bool> stop_{false};
+  PgConnection conn_;
+  std::string databaseUid_;  // of the database last reached
+  std::string benchId_;
+  // Per (database uid, record uid): the runs sent through this connection.
+  std::map<std::string, std::map<std::int64_t, RunInfo>> runs_;
+  std::map<std::string, std::string> stamps_;  // file name -> its stamp when last fully sent
+  std::map<std::string, RecordForwardStatus> records_;
+  int passes_ = 0;
+  bool lastPassAllSent_ = false;
+  mutable std::mutex statusMutex_;
+  ForwarderStatus status_;
+};
+
+// A forwarder on a thread of its own, started and stopped by its owner (the run, the window).
+class BackgroundForwarder {
+ public:
+  BackgroundForwarder(ForwarderConfig config, Clock& clock);
+  ~BackgroundForwarder() { stop(); }
+  void start();
+  // Asks the thread to end and waits for it; the batch under way finishes or is rolled back.
+  void stop();
+  bool running() const { return thread_.joinable(); }
+  ForwarderStatus status() const { return forwarder_.status(); }
+
+ private:
+  Forwarder forwarder_;
+  std::thread thread_;
+};
+
+}  // namespace kalivor::central

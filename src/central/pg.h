@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// A thin RAII layer over libpq: one connection, results that free themselves, and failure texts
+// that never show a password.
+#include <libpq-fe.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kalivor::central {
+
+struct PgResultFree {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using PgResult = std::unique_ptr<PGresult, PgResultFree>;
+
+// The URL as it may be shown: any password in it (user:secret@ or password=...) is replaced.
+std::string maskedUrl(std::string_view url);
+
+class PgConnection {
+ public:
+  PgConnection() = default;
+  ~PgConnection() { close(); }
+  PgConnection(const PgConnection&) = delete;
+  PgConnection& operator=(const PgConnection&) = delete;
+
+  // Connects to a "postgresql://user@host:port/db" URL (or a key=value string). The password comes
+  // from ~/.pgpass or libpq's environment, or from the URL itself, never from us. Connection and
+  // TCP time-outs are set so that a dead server or a cut network is noticed in seconds; the URL's
+  // own settings win. False with error() set when it fails.
+  bool connect(const std::string& url);
+  void close();
+  bool ok() const;
+  PGconn* handle() const { return conn_; }
+
+  // Runs SQL with text parameters (nullopt = NULL). Returns the result when its status is
+  // COMMAND_OK or TUPLES_OK, otherwise nullptr with error() set.
+  PgResult exec(const std::string& sql,
+                const std::vector<std::optional<std::string>>& params = {});
+  // Runs SQL without parameters (several statements allowed); false with error() set.
+  bool run(const std::string& sql);
+  // COPY ... FROM STDIN with `data` in COPY's text format.
+  bool copyIn(const std::string& copySql, std::string_view data);
+
+  const std::string& error() const { return error_; }
+
+ private:
+  void setError(std::string_view what, const PGresult* result);
+
+  PGconn* conn_ = nullptr;
+  std::string error_;
+};
+
+// A text cell of a result (empty for NULL) and whether it is NULL.
+std::string cell(const PGresult* r, int row, int column);
+bool isNull(const PGresult* r, int row, int column);
+
+// COPY text format: backslash, tab, line feed and carriage return escaped; "\N" is NULL.
+void appendCopyField(std::string& out, std::string_view text);
+inline void appendCopyNull(std::string& out) { out += "\\N"; }
+
+}  // namespace kalivor::central
