@@ -31,7 +31,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kalivor.example.org/")
 # Listed rather than found by dpkg-shlibdeps, so a package builds without dpkg-dev.
-set(KALIVOR_DEB_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libsqlite3-0 (>= 3.34)")
+set(KALIVOR_DEB_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libsqlite3-0 (>= 3.34), libpq5")
 if(KALIVOR_BUILD_UI)
   string(APPEND KALIVOR_DEB_DEPENDS
          ", libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6printsupport6 (>= 6.4), qt6-qpa-plugins")

@@ -145,26 +145,27 @@ bool Forwarder::ensureConnected() {
   runs_.clear();
   std::string error;
   SchemaState schema;
+  PgResult bench;
   if (!conn_.connect(config_.url)) {
     error = conn_.error();
   } else if (!migrateSchema(conn_, schema, error)) {
-  } else if (PgResult r = conn_.exec(
-                 "INSERT INTO benches (name) VALUES ($1) ON CONFLICT (name)"
-                 " DO UPDATE SET last_seen = now() RETURNING id",
-                 {config_.bench});
-             !r) {
+    // error set
+  } else if (!(bench = conn_.exec("INSERT INTO benches (name) VALUES ($1) ON CONFLICT (name)"
+                                  " DO UPDATE SET last_seen = now() RETURNING id",
+                                  {config_.bench}))) {
+    error = conn_.error();
+  } else if (!conn_.run("SET synchronous_commit TO on") ||
+             // One scan row (channel NULL) and one row per reading, moved on in one go.
+             !conn_.run("CREATE TEMP TABLE IF NOT EXISTS kalivor_batch (run_ref bigint,"
+                        " scan bigint, time timestamptz, time_text text, channel smallint,"
+                        " value double precision, raw text, scaled double precision, unit text)"
+                        " ON COMMIT DELETE ROWS")) {
+    // A commit the server acknowledges must survive its crash, as the local progress moves on
+    // it; a server set to synchronous_commit=off would lose scans we count as sent.
     error = conn_.error();
   } else {
-    benchId_ = cell(r.get(), 0, 0);
-    // One scan row (channel NULL) and one row per reading, moved into the tables in one go.
-    if (!conn_.run("CREATE TEMP TABLE IF NOT EXISTS kalivor_batch (run_ref bigint, scan bigint,"
-                   " time timestamptz, time_text text, channel smallint,"
-                   " value double precision, raw text, scaled double precision, unit text)"
-                   " ON COMMIT DELETE ROWS")) {
-      error = conn_.error();
-    } else {
-      databaseUid_ = schema.databaseUid;
-    }
+    benchId_ = cell(bench.get(), 0, 0);
+    databaseUid_ = schema.databaseUid;
   }
   if (!error.empty()) {
     conn_.close();
@@ -410,6 +411,8 @@ Forwarder::Outcome Forwarder::forwardRecord(const std::string& fileName,
   std::string error;
   auto serverFailure = [&] {
     st.lastError = error.empty() ? conn_.error() : error;
+    std::int64_t waiting = 0;
+    if (rec.countAfter(p.lastRowid, waiting)) st.waiting = waiting;
     return Outcome::ServerFailure;
   };
   if (!sendRuns(rec, fileName, p, runs, {}, error)) return serverFailure();
@@ -434,6 +437,7 @@ Forwarder::Outcome Forwarder::forwardRecord(const std::string& fileName,
     status_.scansSent += sent;
   }
   if (const Outcome o = sendAlarms(rec, fileName, p, runs, error); o != Outcome::Sent) {
+    if (o == Outcome::ServerFailure) return serverFailure();
     st.lastError = error;
     return o;
   }

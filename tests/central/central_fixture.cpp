@@ -50,7 +50,13 @@ void CentralTest::SetUp() {
   url_ = cluster_->url(db_);
 }
 
-void CentralTest::TearDown() { conn_.close(); }
+void CentralTest::TearDown() {
+  conn_.close();
+  // A test that stopped the server and failed before starting it again leaves it to the next.
+  if (cluster_ != nullptr && !cluster_->running()) {
+    EXPECT_TRUE(cluster_->start()) << cluster_->error();
+  }
+}
 
 void CentralTest::appendScans(const std::string& name, std::int64_t first, std::int64_t last,
                               int channelsUsed) {
@@ -101,8 +107,12 @@ std::string CentralTest::scalar(const std::string& sql) {
   if (!conn_.ok()) {
     if (!conn_.connect(url_)) return "connect failed: " + conn_.error();
   }
-  PgResult r = conn_.exec(sql);
-  if (!r) return "query failed: " + conn_.error();
+  // PQexec: the tests' SQL may hold several statements; the last one's answer counts.
+  PgResult r(PQexec(conn_.handle(), sql.c_str()));
+  const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+    return "query failed: " + std::string(PQerrorMessage(conn_.handle()));
+  }
   if (PQntuples(r.get()) == 0) return {};
   return cell(r.get(), 0, 0);
 }

@@ -2,7 +2,9 @@
 #pragma once
 // A private PostgreSQL server for the tests and the benchmark: initdb and pg_ctl of the installed
 // PostgreSQL in a temporary folder, on a free port of 127.0.0.1, trust authentication, no fsync.
-// Run as root (CI), the server runs as the "postgres" user (or "nobody"), which PostgreSQL asks.
+// fsync is off (the tests stop the server, never the machine). synchronous_commit is off too, as
+// on servers tuned for speed: the forwarder must ask for durable commits itself, or a server
+// stopped at once loses batches it acknowledged. Run as root (CI), the server runs as the "postgres" user (or "nobody"), which PostgreSQL asks.
 // The folder and the server go when the object does.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -137,6 +139,7 @@ class PgCluster {
            db;
   }
   int port() const { return port_; }
+  bool running() const { return running_; }
   const std::string& skipReason() const { return skipReason_; }
   const std::string& error() const { return error_; }
   const std::filesystem::path& bin() const { return bin_; }
