@@ -169,7 +169,10 @@ void MainForm::buildControls() {
 
     auto* table = new QTableView(page);
     table->setObjectName(QString("MSFlexGrid2_%1").arg(d));
-    table->setGeometry(px(60), px(1400), px(w - 3300), px(kTabHeight - 1900));
+    // The scans of the run under their own heading, as the fetch times beside them.
+    auto* readingsLabel = new QLabel("Readings", page);
+    readingsLabel->setGeometry(px(60), px(1400), px(3000), px(255));
+    table->setGeometry(px(60), px(1680), px(w - 3300), px(kTabHeight - 2180));
     auto* model = new ScanTableModel(p_.display, d, table);
     table->setModel(model);
     table->verticalHeader()->hide();
@@ -243,11 +246,12 @@ void MainForm::buildControls() {
 
   // The interval check's clock, in the free space below the chart.
   auto* nowLabel = new QLabel("Now Time Seconds :", central);
-  nowLabel->setGeometry(px(600), px(7920), px(1800), px(330));
+  // The caption whole in any font; the box follows it.
+  nowLabel->setGeometry(px(600), px(7920), std::max(px(1800), nowLabel->sizeHint().width()), px(330));
   NowTimeSeconds = new QLineEdit(central);
   NowTimeSeconds->setObjectName("NowTimeSeconds");
   NowTimeSeconds->setReadOnly(true);
-  NowTimeSeconds->setGeometry(px(2400), px(7920), px(1500), px(330));
+  NowTimeSeconds->setGeometry(std::max(px(2400), nowLabel->geometry().right() + 4), px(7920), px(1500), px(330));
 }
 
 TrendChart& MainForm::trendChart() { return *p_.chart(); }
@@ -306,6 +310,7 @@ void MainForm::syncFromCore() {
   for (auto* m : scanTableModels) m->sync();
   chartView->sync();
   if (syncDataTable) syncDataTable();
+  if (syncRecordWindows) syncRecordWindows();
   if (d.revision == shownRevision_) return;
   shownRevision_ = d.revision;
   // Hiding tabs moves the current one; that is no choice of the user's.

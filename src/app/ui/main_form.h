@@ -52,6 +52,8 @@ class MainForm final : public QMainWindow, public RunObserver {
       openDatabaseSelection, openRecordView, openRecordDraw, openAbout, printChart, saveChart;
   // Runs whenever the window brings itself up to date, so the data table follows the run.
   std::function<void()> syncDataTable;
+  // Runs with it, so other open windows drop choices that no longer hold (a new selection).
+  std::function<void()> syncRecordWindows;
   // How Exit ends the program (at once; tests put a stand-in here).
   std::function<void()> exitNow;
   // Runs while the connect window is shown modally (tests tick and confirm from here).

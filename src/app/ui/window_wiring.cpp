@@ -71,6 +71,9 @@ void wireRecordWindows(MainForm& main, Program& program) {
     // It holds no state of its own: show the current instruments and names.
     if (existed) w->load();
   };
+  main.syncRecordWindows = [windows] {
+    if (windows->dbSet) windows->dbSet->followCore();
+  };
   main.openRecordView = [windows, m, p] { showWindow(windows->view, *m, *p); };
   main.openRecordDraw = [windows, m, p] { showWindow(windows->draw, *m, *p); };
 }

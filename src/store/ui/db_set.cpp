@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTableWidget>
 #include <algorithm>
 
@@ -75,6 +76,8 @@ void DB_SET::load() {
   loading_ = true;
   const auto& devices = p_.display.deviceList;
   listed_ = std::min<int>(static_cast<int>(devices.size()), 4);
+  shownDevices_ = devices;
+  for (std::size_t i = 0; i < shownNames_.size(); ++i) shownNames_[i] = p_.tables.DatabaseName[i];
   const int rowHeight = Combo1[0]->sizeHint().height();
 
   QTableWidget* g = MSFlexGrid1;
@@ -134,7 +137,13 @@ void DB_SET::Combo1_Change(int index) {
   const store::DatabaseChoice choice =
       store::validateDatabaseChoice(p_.tables.DatabaseName, index, listed_, text);
   p_.tables.DatabaseName[static_cast<std::size_t>(index)] = choice.databaseName;
-  for (const std::string& m : choice.messages) p_.messages.inform(m);
+  // The text counts as judged before a message box takes the focus from the list: losing the
+  // focus ends the edit, which must not judge (and refuse) the same text again.
+  validated_[static_cast<std::size_t>(index)] = combo->currentText();
+  {
+    const QScopedValueRollback<bool> judging(loading_, true);
+    for (const std::string& m : choice.messages) p_.messages.inform(m);
+  }
   if (choice.shownText != text) {
     loading_ = true;
     const QString shown = toQt(choice.shownText);
@@ -143,6 +152,18 @@ void DB_SET::Combo1_Change(int index) {
     loading_ = false;
   }
   validated_[static_cast<std::size_t>(index)] = combo->currentText();
+  shownNames_[static_cast<std::size_t>(index)] = p_.tables.DatabaseName[static_cast<std::size_t>(index)];
+}
+
+void DB_SET::followCore() {
+  bool changed = shownDevices_ != p_.display.deviceList;
+  for (std::size_t i = 0; i < shownNames_.size(); ++i)
+    changed = changed || shownNames_[i] != p_.tables.DatabaseName[i];
+  if (!changed) return;
+  // Text typed for the old selection is not judged against the new one.
+  for (int i = 0; i < listed_; ++i)
+    validated_[static_cast<std::size_t>(i)] = Combo1[static_cast<std::size_t>(i)]->currentText();
+  load();
 }
 
 void DB_SET::OK_Click() { close(); }

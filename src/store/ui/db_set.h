@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <string>
+#include <vector>
 
 #include "app/program.h"
 
@@ -21,6 +23,9 @@ class DB_SET final : public QWidget {
 
   // Rebuilds the grid and the lists from the device list and DatabaseName.
   void load();
+  // Rebuilds the window when the instruments or their records were changed elsewhere (a new
+  // instrument selection resets every choice), so it never shows a choice that no longer holds.
+  void followCore();
   // Validates the text of Combo1(index) and stores slot `index`'s choice.
   void Combo1_Change(int index);
   void OK_Click();
@@ -43,6 +48,9 @@ class DB_SET final : public QWidget {
   int listed_ = 0;
   bool loading_ = false;
   std::array<QString, 4> validated_{};  // the text each list had when last validated
+  // What the window was built from, and each slot's record as last shown or chosen here.
+  std::vector<std::string> shownDevices_;
+  std::array<std::string, 4> shownNames_{};
 };
 
 }  // namespace kalivor

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabBar>
@@ -36,6 +37,27 @@ TEST_F(MainFormTest, StartsWithRunControlsGreyedAndDeviceTabs) {
   EXPECT_EQ(program->link.InstrumentCount, 0);
   EXPECT_TRUE(messages.shown.empty());
   testing::screenshot(*form, "main_window_start");
+}
+
+TEST_F(MainFormTest, EveryLabelIsShownWholeBesideItsControls) {
+  connectRows({0});
+  auto labelled = [&](const QString& text) -> QLabel* {
+    for (QLabel* l : form->findChildren<QLabel*>())
+      if (l->text() == text && l->isVisible()) return l;
+    return nullptr;
+  };
+  for (const char* text : {"Readings", "Fetch Time :", "Now Time Seconds :", "X-Axis :", "Y-scal :", "Ref."}) {
+    QLabel* l = labelled(text);
+    ASSERT_NE(l, nullptr) << text;
+    EXPECT_GE(l->width(), l->sizeHint().width()) << text;
+  }
+  // "Readings" heads the scan table as "Fetch Time :" heads the fetch times.
+  QLabel* readings = labelled("Readings");
+  const QRect table = form->MSFlexGrid2[0]->geometry();
+  EXPECT_EQ(readings->parentWidget(), form->MSFlexGrid2[0]->parentWidget());
+  EXPECT_LE(readings->geometry().bottom(), table.top());
+  EXPECT_EQ(readings->x(), table.x());
+  EXPECT_EQ(readings->y(), labelled("Fetch Time :")->y());
 }
 
 TEST_F(MainFormTest, ConnectingTheSecondInstrumentFillsSlotZero) {

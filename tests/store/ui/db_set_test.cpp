@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "store/ui/db_set.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -154,6 +156,57 @@ TEST_F(DbSetTest, FourInstrumentsFillEveryList) {
   EXPECT_EQ(messages.count("Please select other Record."), 1u);
   EXPECT_EQ(name(3), "0");
   testing::screenshot(*w, "db_set_four");
+}
+
+// A message box takes the focus from the list while it is up, as a real one does.
+struct DbSetWithBoxes : DbSetTest {
+  DbSetWithBoxes() {
+    messages.onShow = [](const Message&) {
+      QWidget box;
+      box.show();
+      QApplication::setActiveWindow(&box);
+      box.setFocus();
+      QCoreApplication::processEvents();
+    };
+  }
+  std::unique_ptr<DB_SET> openActive() {
+    auto w = open();
+    QApplication::setActiveWindow(w.get());
+    return w;
+  }
+};
+
+TEST_F(DbSetWithBoxes, ARecordInUseIsRefusedWithOneMessageByKeysOrMouse) {
+  auto w = openActive();
+  pick(w->Combo1[0], 2);
+  ASSERT_TRUE(messages.shown.empty());
+
+  // Keys: the list has the focus when the pick is refused.
+  QComboBox* second = w->Combo1[1];
+  second->setFocus();
+  pick(second, 2);
+  EXPECT_EQ(messages.count("Please select other Record."), 1u);
+  EXPECT_EQ(name(1), "0");
+
+  // Mouse: picked from the open list.
+  messages.clear();
+  QApplication::setActiveWindow(w.get());
+  second->setFocus();
+  second->showPopup();
+  auto* view = second->view();
+  const QModelIndex third = view->model()->index(2, 0);
+  view->scrollTo(third);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(third).center());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(messages.count("Please select other Record."), 1u);
+  EXPECT_EQ(name(1), "0");
+  EXPECT_EQ(second->currentText(), "Record3");
+
+  // Leaving the list afterwards judges nothing again.
+  messages.clear();
+  w->OK->setFocus();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(messages.shown.empty());
 }
 
 }  // namespace
