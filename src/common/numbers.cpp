@@ -117,9 +117,37 @@ std::string numberToText(double v) {
   if (v == 0.0) return "0";  // also turns -0 into 0
   if (std::isnan(v)) return "NaN";
   if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  // Rounded to 15 significant digits, then laid out as plain decimal text: readings and file
+  // values are read by people and spreadsheets, which expect 0.0000097, not 9.7e-06.
   char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
-  return std::string(buf, res.ptr);
+  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 14);
+  const std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
+  const std::size_t e = sci.find('e');
+  const bool negative = sci.front() == '-';
+  std::string digits;
+  for (char c : sci.substr(0, e)) {
+    if (isDigit(c)) digits.push_back(c);
+  }
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  int exponent = 0;
+  std::string_view expText = sci.substr(e + 1);
+  if (!expText.empty() && expText.front() == '+') expText.remove_prefix(1);
+  std::from_chars(expText.data(), expText.data() + expText.size(), exponent);
+
+  std::string out = negative ? "-" : "";
+  if (exponent < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out += digits;
+  } else if (digits.size() <= static_cast<std::size_t>(exponent) + 1) {
+    out += digits;
+    out.append(static_cast<std::size_t>(exponent) + 1 - digits.size(), '0');
+  } else {
+    out += digits.substr(0, static_cast<std::size_t>(exponent) + 1);
+    out += '.';
+    out += digits.substr(static_cast<std::size_t>(exponent) + 1);
+  }
+  return out;
 }
 
 std::string intToText(std::int64_t v) {

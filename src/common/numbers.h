@@ -25,8 +25,9 @@ double roundHalfEven(double v);
 // The same, as a 16-bit integer; std::nullopt when the result does not fit (or is not finite).
 std::optional<std::int16_t> toInt16(double v);
 
-// Numbers to text: the shortest decimal form with up to 15 significant digits, a leading zero
-// before the point and "." as decimal point (0.5, 0.002, 1, 0.123456, 1e-05).
+// Numbers to text: the shortest plain decimal form with up to 15 significant digits, a leading
+// zero before the point and "." as decimal point, never an exponent (0.5, 0.002, 1, 0.123456,
+// 0.00001, 150000000000000000000).
 std::string numberToText(double v);
 // Whole numbers to text without sign padding or leading zeros.
 std::string intToText(std::int64_t v);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "scan/setup_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <system_error>
 
 #include "common/numbers.h"
+#include "common/text.h"
 
 namespace kalivor {
 namespace {
@@ -76,6 +78,12 @@ bool plainSensorName(std::string_view text) {
   return true;
 }
 
+// A numeric count as a whole number 1..limit.
+std::string wholeCountText(std::string_view text, int limit) {
+  const double v = std::min(leadingNumber(text), static_cast<double>(limit));
+  return clampCountText(intToText(static_cast<std::int64_t>(roundHalfEven(std::max(v, 0.0)))), limit);
+}
+
 // Reads one file into the shown slot, step by step; the first key that cannot be taken ends it.
 class Loader {
  public:
@@ -87,20 +95,26 @@ class Loader {
     const int count = s.ChannelCount;
     const int used = usedChannels(count);
 
-    s.ScanType = text("Scan Type", "ScanType");
+    // Hand-written files may say "step"; anything but the two types would silently run as SCAN.
+    const std::string scanType = trimBlanks(text("Scan Type", "ScanType"));
+    if (equalsIgnoreCase(scanType, "STEP")) {
+      s.ScanType = "STEP";
+    } else if (equalsIgnoreCase(scanType, "SCAN")) {
+      s.ScanType = "SCAN";
+    } else {
+      return stop("Scan Type", "ScanType");
+    }
 
     const auto status = whole("Scan Count", "scanCount_Status");
     if (!status || *status < 0 || *status > 2) return stop("Scan Count", "scanCount_Status");
     const std::string scanCount = text("Scan Count", "ScanCount");
     if (!isNumeric(scanCount)) return stop("Scan Count", "ScanCount");
     s.scanCount_Status = static_cast<std::int16_t>(*status);
-    // The count boxes would correct the count as soon as they were touched; mode 2 always
-    // counts the card's channels.
-    if (*status == 0) s.ScanCount = clampCountText(scanCount, kMaxChannelReadings);
-    if (*status == 1) {
-      s.ScanCount = intToText(static_cast<std::int64_t>(
-          roundHalfEven(leadingNumber(clampCountText(scanCount, kMaxScans)))));
-    }
+    // Counts are whole numbers: the meter would round 25.6 itself and take readings the run
+    // does not expect. Rounded (halves to even) and kept in the range the count boxes allow;
+    // mode 2 always counts the card's channels.
+    if (*status == 0) s.ScanCount = wholeCountText(scanCount, kMaxChannelReadings);
+    if (*status == 1) s.ScanCount = wholeCountText(scanCount, kMaxScans);
     if (*status == 2) s.ScanCount = intToText(count);
 
     const auto channelInterval = whole("Scan Interval", "ChannelInterval");

@@ -356,7 +356,8 @@ SimulationFile loadSimulationFile(const std::string& path) {
     return out;
   }
   out = parseSimulationText(text);
-  if (!out.error.empty()) out.error = path + ": " + out.error;
+  // The path leads no sentence: callers capitalise messages, and a path is shown as given.
+  if (!out.error.empty()) out.error = "simulation file \"" + path + "\", " + out.error;
   return out;
 }
 

@@ -162,5 +162,16 @@ TEST_F(CliApply, ApplyAndTemplateCloseWhatTheyOpenedInProgramEndOrder) {
   }
 }
 
+TEST_F(CliApply, ASimulationFileIsNamedAsGiven) {
+  writeFile(path("rb.sim"), "[Instrument1]\nResource=USB0::1::INSTR\nFault=sometimes\n");
+  const fs::path before = fs::current_path();
+  fs::current_path(folder.root());
+  const int code = cli({"list", "--simulate", "rb.sim"});
+  fs::current_path(before);
+  EXPECT_NE(code, 0);
+  EXPECT_NE(err.str().find("\"rb.sim\", line 3"), std::string::npos) << err.str();
+  EXPECT_EQ(err.str().find("Rb.sim"), std::string::npos) << err.str();
+}
+
 }  // namespace
 }  // namespace kalivor

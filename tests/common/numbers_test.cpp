@@ -96,11 +96,21 @@ TEST(NumberToText, ShortestFormWithPointAndLeadingZero) {
   EXPECT_EQ(numberToText(-0.0), "0");
   EXPECT_EQ(numberToText(0.1 + 0.2), "0.3");
   EXPECT_EQ(numberToText(3599.999), "3599.999");
-  EXPECT_EQ(numberToText(1e-5), "1e-05");
   EXPECT_EQ(numberToText(1.0 / 3), "0.333333333333333");
   EXPECT_EQ(numberToText(-12345.5), "-12345.5");
+  EXPECT_EQ(numberToText(123456789012345.0), "123456789012345");
+  // Never an exponent: a current through 100 kOhm, a shunt of 0.1 uOhm, big and tiny numbers.
+  EXPECT_EQ(numberToText(0.9694403 / 100000), "0.000009694403");
+  EXPECT_EQ(numberToText(1e-7), "0.0000001");
+  EXPECT_EQ(numberToText(1e-5), "0.00001");
+  EXPECT_EQ(numberToText(-2.5e-4), "-0.00025");
+  EXPECT_EQ(numberToText(1.0 / 3 * 1e-6), "0.000000333333333333333");
+  EXPECT_EQ(numberToText(1.5e20), "150000000000000000000");
+  EXPECT_EQ(numberToText(-9.9e37), "-99000000000000000000000000000000000000");
+  EXPECT_EQ(numberToText(1234567890123456789.0), "1234567890123460000");
+  EXPECT_EQ(numberToText(9.999999999999999), "10");
   // What goes out comes back.
-  for (double v : {0.1, 0.002, 123.456, -7.25, 1e-12, 6.02e23}) {
+  for (double v : {0.1, 0.002, 123.456, -7.25, 1e-12, 6.02e23, 9.694403e-06}) {
     EXPECT_EQ(strictNumber(numberToText(v)), v) << v;
   }
   EXPECT_EQ(intToText(0), "0");

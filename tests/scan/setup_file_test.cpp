@@ -332,6 +332,57 @@ TEST_F(SetupFileTest, LoadedValuesAreShownTheWayTheBoxesWouldCorrectThem) {
   EXPECT_FALSE(editor.controls().stopEnabled);  // "After N Channel"
 }
 
+TEST_F(SetupFileTest, CountsAreWholeNumbersInEveryMode) {
+  const std::string good = text();
+  struct Case {
+    const char* mode;
+    const char* count;
+    const char* expected;
+  };
+  // Mode 2 always counts the card's channels (20 here).
+  for (const Case& c : {Case{"0", "25.6", "26"}, Case{"1", "25.6", "26"}, Case{"0", "2.5", "2"},
+                        Case{"1", "0.4", "1"}, Case{"0", "1e9", "2000"}, Case{"1", "7", "7"},
+                        Case{"2", "25.6", "20"}}) {
+    const std::string t = withValue(withValue(good, "scanCount_Status", c.mode), "ScanCount", c.count);
+    ASSERT_EQ(loadText(t).status, SetupLoadResult::Status::Loaded) << c.mode << " " << c.count;
+    EXPECT_EQ(editor.shownSetup().ScanCount, c.expected) << c.mode << " " << c.count;
+  }
+  // What Set sends is the whole count.
+  ASSERT_EQ(loadText(withValue(withValue(good, "scanCount_Status", "0"), "ScanCount", "25.6")).status,
+            SetupLoadResult::Status::Loaded);
+  EXPECT_EQ(editor.controls().nChannelScan, "26");
+}
+
+TEST_F(SetupFileTest, ScanTypeIsReadWithoutRegardToCaseAndNothingElseIsTaken) {
+  const std::string good = text();
+  for (const char* step : {"STEP", "step", "Step", " sTeP "}) {
+    ASSERT_EQ(loadText(withValue(good, "ScanType", step)).status, SetupLoadResult::Status::Loaded)
+        << step;
+    EXPECT_EQ(editor.shownSetup().ScanType, "STEP") << step;
+    EXPECT_TRUE(editor.controls().stepSelected) << step;
+  }
+  ASSERT_EQ(loadText(withValue(good, "ScanType", "Scan")).status, SetupLoadResult::Status::Loaded);
+  EXPECT_EQ(editor.shownSetup().ScanType, "SCAN");
+  for (const char* other : {"STEPS", "", "1", "SCAN STEP"}) {
+    const SetupLoadResult r = loadText(withValue(good, "ScanType", other));
+    EXPECT_EQ(r.status, SetupLoadResult::Status::EndedEarly) << other;
+    EXPECT_EQ(r.stoppedAt, "Scan Type/ScanType") << other;
+    EXPECT_EQ(editor.shownSetup().ScanType, "SCAN") << "kept what it was: " << other;
+  }
+}
+
+TEST_F(SetupFileTest, ShuntValuesAreSavedAsPlainDecimals) {
+  tables.channel[0][0].Ohm = 1e-7;
+  tables.channel[0][1].Ohm = 100000;
+  tables.channel[0][1].Current = -2.5e-5;
+  const std::string t = text();
+  EXPECT_NE(t.find("\r\nOhm(0)=0.0000001\r\n"), std::string::npos);
+  EXPECT_NE(t.find("\r\nOhm(1)=100000\r\nCurrent(1)=-0.000025\r\n"), std::string::npos);
+  ASSERT_EQ(loadText(t).status, SetupLoadResult::Status::Loaded);
+  EXPECT_EQ(tables.channel[0][0].Ohm, 1e-7);
+  EXPECT_EQ(tables.channel[0][1].Current, -2.5e-5);
+}
+
 TEST_F(SetupFileTest, PairingWinsOverTheFileForTheUpperPartner) {
   std::string t = text();
   t = withValue(withValue(t, "Function(3)", "4W"), "Function(13)", "DCV");

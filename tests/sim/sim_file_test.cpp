@@ -125,7 +125,7 @@ TEST(SimFile, FileProblemsNameTheFile) {
   EXPECT_TRUE(startsWith(missing.error, "cannot open simulation file \"" + kData + "no_such_file.sim\""))
       << missing.error;
   const auto bad = loadSimulationFile(kData + "bad_fault.sim");
-  EXPECT_EQ(bad.error, kData + "bad_fault.sim: line 6: Fault \"drop-after:N\" is not none, "
+  EXPECT_EQ(bad.error, "simulation file \"" + kData + "bad_fault.sim\", line 6: Fault \"drop-after:N\" is not none, "
                                "silent, garbage or drop-after:N");
   EXPECT_TRUE(bad.instruments.empty());
 }
