@@ -88,7 +88,7 @@ TEST_F(VisaFactoryTest, SimulationFileIsReadOrRefusedClearly) {
   std::ofstream(o.simulationFile) << "[Instrument1]\nResource=GPIB0::7::INSTR\nColour=red\n";
   s = makeVisa(o, clock, {missingLibrary});
   EXPECT_FALSE(s.api);
-  EXPECT_TRUE(startsWith(s.error, o.simulationFile + ": line 3")) << s.error;
+  EXPECT_TRUE(startsWith(s.error, "Simulation file \"" + o.simulationFile + "\", line 3")) << s.error;
 
   o.simulationFile = (dir / "absent.ini").string();
   s = makeVisa(o, clock, {missingLibrary});
