@@ -20,6 +20,7 @@
 #include "scan/setup_file.h"
 #include "scan/setup_model.h"
 #include "store/record_files.h"
+#include "store/record_lock.h"
 
 namespace kalivor {
 namespace {
@@ -96,20 +97,20 @@ struct Session {
     return true;
   }
 
-  // Ticks the listed instruments (1-based positions) and confirms; fills `slotOf`.
-  bool select(const std::vector<int>& positions, std::ostream& err) {
+  // Finds the instruments, resolves every use to a listed one, ticks them and confirms. Says on
+  // err which instrument each use got.
+  bool select(const std::vector<CliUse>& uses, std::ostream& err) {
     selection->Find_Button_Click();
     std::set<int> chosen;
-    for (int p : positions) {
-      if (p < 1 || p > selection->listedCount()) {
-        err << "kalivor-cli: there is no instrument " << p << " (" << selection->listedCount()
-            << " found; see kalivor-cli list)\n";
-        return false;
-      }
+    std::vector<int> positions;
+    for (const CliUse& use : uses) {
+      const int p = resolve(use, err);
+      if (p == 0) return false;
       if (!chosen.insert(p).second) {
-        err << "kalivor-cli: instrument " << p << " is named twice\n";
+        err << "kalivor-cli: instrument " << describeUse(use) << " is named twice\n";
         return false;
       }
+      positions.push_back(p);
     }
     if (chosen.size() > static_cast<std::size_t>(kMaxInstruments)) {
       err << "kalivor-cli: at most four instruments can be used at once\n";
@@ -120,9 +121,50 @@ struct Session {
     selection->ok_Button_Click();
     selection->applyToMainWindow();
     // Slots follow the list order of the ticked instruments.
+    std::map<int, int> slotOfPosition;
     int slot = 0;
-    for (int p : chosen) slotOf[p] = slot++;
+    for (int p : chosen) slotOfPosition[p] = slot++;
+    for (std::size_t i = 0; i < uses.size(); ++i) {
+      const int p = positions[i];
+      useSlots[&uses[i]] = slotOfPosition[p];
+      if (uses.size() > 1 || !uses[i].setupFile.empty()) {
+        const DiscoveredInstrument& d = link->identified[static_cast<std::size_t>(p - 1)];
+        err << "kalivor-cli: " << describeUse(uses[i]) << " is " << d.Resource << ", serial "
+            << serialOf(d) << "\n";
+      }
+    }
     return true;
+  }
+
+  // The slot a use was selected into.
+  int slotFor(const CliUse& use) const {
+    const auto it = useSlots.find(&use);
+    return it == useSlots.end() ? 0 : it->second;
+  }
+
+  static std::string describeUse(const CliUse& use) {
+    return use.device.empty() ? intToText(use.instrument) : use.device;
+  }
+  static std::string serialOf(const DiscoveredInstrument& d) {
+    return trimBlanks(d.Description.substr(0, d.Description.find(" -- ")));
+  }
+
+  // The 1-based list position of a use's instrument; 0 (said on err) when there is none.
+  int resolve(const CliUse& use, std::ostream& err) const {
+    const int listed = selection->listedCount();
+    if (use.device.empty()) {
+      if (use.instrument >= 1 && use.instrument <= listed) return use.instrument;
+      err << "kalivor-cli: there is no instrument " << use.instrument << " (" << listed
+          << " found; see kalivor-cli list)\n";
+      return 0;
+    }
+    for (int p = 1; p <= listed; ++p) {
+      const DiscoveredInstrument& d = link->identified[static_cast<std::size_t>(p - 1)];
+      if (equalsIgnoreCase(d.Resource, use.device) || serialOf(d) == use.device) return p;
+    }
+    err << "kalivor-cli: no instrument with the serial or resource \"" << use.device
+        << "\" was found (" << listed << " found; see kalivor-cli list); nothing was started\n";
+    return 0;
   }
 
   // Each selected meter is read back once; after a failed read nothing more is asked of any.
@@ -157,7 +199,7 @@ struct Session {
   bool applyUses(const std::vector<CliUse>& uses, std::ostream& err) {
     if (!loadEditor(err)) return false;
     for (const CliUse& use : uses) {
-      const int slot = slotOf[use.instrument];
+      const int slot = slotFor(use);
       if (editor->showInstrument(slot, access()) != ShowOutcome::Shown) return false;
       const SetupLoadResult r = loadSetupFile(*editor, use.setupFile);
       switch (r.status) {
@@ -188,27 +230,42 @@ struct Session {
   std::unique_ptr<RunController> run;
   std::unique_ptr<InstrumentSelection> selection;
   std::unique_ptr<ScanSetEditor> editor;
-  std::map<int, int> slotOf;
+  std::map<const CliUse*, int> useSlots;
   std::set<int> readBackDone;
   std::vector<int> readBackFailed;
 };
-
-std::vector<int> positionsOf(const std::vector<CliUse>& uses) {
-  std::vector<int> p;
-  for (const auto& u : uses) p.push_back(u.instrument);
-  return p;
-}
 
 }  // namespace
 
 void requestStopFromSignal() { gStopSignal = true; }
 
 std::string parseUse(const std::string& text, CliUse& use) {
-  const auto colon = text.find(':');
-  if (colon == std::string::npos || colon == 0) return "--use needs N:SETUP.ini[:RecordK], got \"" + text + "\"";
-  const auto n = strictNumber(text.substr(0, colon));
-  if (!n || *n < 1 || *n > 1000 || *n != static_cast<int>(*n)) return "--use: \"" + text.substr(0, colon) + "\" is not an instrument number";
-  use.instrument = static_cast<int>(*n);
+  // A resource name has colons of its own: "USB0::0x0957::0x1234::MY1234::INSTR:setup.ini".
+  std::size_t colon = std::string::npos;
+  const std::string upper = [&] {
+    std::string u = text;
+    for (char& c : u) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return u;
+  }();
+  if (const auto instr = upper.find("::INSTR:"); instr != std::string::npos) colon = instr + 7;
+  else colon = text.find(':');
+  if (colon == std::string::npos || colon == 0) {
+    return "--use needs N:SETUP.ini[:RecordK] (N: a position in the list, a serial or a resource "
+           "name), got \"" + text + "\"";
+  }
+  const std::string which = text.substr(0, colon);
+  const bool digitsOnly = which.find_first_not_of("0123456789") == std::string::npos;
+  if (digitsOnly) {
+    const auto n = strictNumber(which);
+    if (!n || *n < 1 || *n > 1000) return "--use: \"" + which + "\" is not an instrument number";
+    use.instrument = static_cast<int>(*n);
+  } else {
+    for (char c : which) {
+      if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F)
+        return "--use: \"" + escapeControl(which) + "\" is not a position, serial or resource name";
+    }
+    use.device = which;
+  }
   std::string rest = text.substr(colon + 1);
   const auto last = rest.rfind(':');
   if (last != std::string::npos) {
@@ -222,6 +279,29 @@ std::string parseUse(const std::string& text, CliUse& use) {
   return {};
 }
 
+bool recordsUsable(const std::string& dataDir, const std::vector<CliUse>& uses, std::ostream& err) {
+  const std::filesystem::path folder = resolveDataFolder(dataDir);
+  std::set<std::string> named;
+  for (const CliUse& use : uses) {
+    if (use.record.empty()) continue;
+    if (!named.insert(use.record).second) {
+      err << "kalivor-cli: the record " << use.record << " is named twice; nothing was started\n";
+      return false;
+    }
+    std::filesystem::path file;
+    if (const store::StoreStatus st = store::recordFilePath(folder, use.record, file); !st.ok()) {
+      err << "kalivor-cli: " << st.error << "\n";
+      return false;
+    }
+    if (store::isRecordInUse(file)) {
+      err << "kalivor-cli: the record " << use.record << " (" << file.string()
+          << ") is in use by another run; nothing was started\n";
+      return false;
+    }
+  }
+  return true;
+}
+
 int commandApply(const visa::VisaOptions& options, Clock& clock, const std::vector<CliUse>& uses,
                  std::ostream& out, std::ostream& err) {
   if (uses.empty()) {
@@ -230,7 +310,7 @@ int commandApply(const visa::VisaOptions& options, Clock& clock, const std::vect
   }
   Session s(options, clock, out, err);
   if (!s.ready(err)) return 1;
-  const int code = s.select(positionsOf(uses), err) && s.applyUses(uses, err) ? 0 : 1;
+  const int code = s.select(uses, err) && s.applyUses(uses, err) ? 0 : 1;
   s.link->closeAtShutdown();
   return code;
 }
@@ -240,7 +320,9 @@ int commandSetupTemplate(const visa::VisaOptions& options, Clock& clock, int ins
   Session s(options, clock, out, err);
   if (!s.ready(err)) return 1;
   int code = 1;
-  if (s.select({instrument}, err) && s.loadEditor(err)) {
+  CliUse use;
+  use.instrument = instrument;
+  if (s.select({use}, err) && s.loadEditor(err)) {
     const SaveResult r = saveSetupFile(*s.editor, file);
     if (r.ok) {
       err << "Setup of " << s.display.deviceList[0] << " written to " << file << "\n";
@@ -259,12 +341,13 @@ int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string
     err << "kalivor-cli: run needs at least one --use N:SETUP.ini[:RecordK]\n";
     return 2;
   }
+  if (!recordsUsable(dataDir, uses, err)) return 1;
   Session s(options, clock, out, err);
-  if (!s.ready(err) || !s.select(positionsOf(uses), err)) return 1;
+  if (!s.ready(err) || !s.select(uses, err)) return 1;
   if (!s.applyUses(uses, err)) return 1;
   s.records.setDataFolder(resolveDataFolder(dataDir));
   for (const CliUse& use : uses) {
-    s.tables.DatabaseName[static_cast<std::size_t>(s.slotOf[use.instrument])] = use.record.empty() ? "0" : use.record;
+    s.tables.DatabaseName[static_cast<std::size_t>(s.slotFor(use))] = use.record.empty() ? "0" : use.record;
   }
   ScanPrinter printer(out, s.tables, s.display);
   s.run->setObserver(&printer);

@@ -11,12 +11,14 @@
 namespace kalivor {
 
 struct CliUse {
-  int instrument = 0;  // position in `kalivor-cli list`, 1-based
+  int instrument = 0;  // position in `kalivor-cli list`, 1-based; 0 when `device` names it
+  std::string device;  // serial or VISA resource name; "" when given by position
   std::string setupFile;
   std::string record;  // "" = none
 };
 
-// Parses "N:SETUP.ini[:RecordK]"; returns an error text for a bad one.
+// Parses "WHICH:SETUP.ini[:RecordK]", WHICH being a position in the list, a serial or a resource
+// name; returns an error text for a bad one.
 std::string parseUse(const std::string& text, CliUse& use);
 
 // `clock` drives the instruments, the pauses and the time stamps; it outlives the command.
@@ -26,6 +28,10 @@ int commandSetupTemplate(const visa::VisaOptions& visa, Clock& clock, int instru
                          const std::string& file, std::ostream& out, std::ostream& err);
 int commandRun(const visa::VisaOptions& visa, Clock& clock, const std::string& dataDir,
                const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err);
+
+// Before any instrument is touched: every record named by `uses` can be logged into (not in use
+// by another run, named once). False with the reason on err.
+bool recordsUsable(const std::string& dataDir, const std::vector<CliUse>& uses, std::ostream& err);
 
 // Ctrl+C and SIGTERM during `run` press Stop (the run ends cleanly, records closed).
 void requestStopFromSignal();

@@ -19,6 +19,8 @@ std::filesystem::path recordFolder(const std::filesystem::path& dataFolder) {
 
 bool isSafeRecordName(std::string_view name) {
   if (name.empty() || name.size() > 200) return false;
+  // "Record1 " would be a second file beside "Record1".
+  if (name.front() == ' ' || name.back() == ' ') return false;
   bool anyVisible = false;
   for (char c : name) {
     const bool letterOrDigit =

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/cli.h"
+#include "store/record_lock.h"
 #include "store/store_fixture.h"
 
 namespace kalivor {
@@ -83,7 +84,8 @@ TEST_F(CliApply, MessagesGoToStderrSoStdoutCarriesDataOnly) {
   EXPECT_NE(err.str().find("written to " + setup), std::string::npos) << err.str();
   ASSERT_EQ(cli({"apply", "--simulate", "--use", "1:" + setup}), 0) << err.str();
   EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(err.str(), "Setting Complete\n");
+  EXPECT_EQ(err.str(), "kalivor-cli: 1 is USB0::0x0000::0x0001::SIM0001::INSTR, serial SIM0001\n"
+                      "Setting Complete\n");
 }
 
 TEST_F(CliApply, AWriteFailureIsNamedOnStderrAndFailsTheCommand) {
@@ -171,6 +173,86 @@ TEST_F(CliApply, ASimulationFileIsNamedAsGiven) {
   EXPECT_NE(code, 0);
   EXPECT_NE(err.str().find("\"rb.sim\", line 3"), std::string::npos) << err.str();
   EXPECT_EQ(err.str().find("Rb.sim"), std::string::npos) << err.str();
+}
+
+TEST_F(CliApply, UseTakesAPositionASerialOrAResourceAndSaysWhatItGot) {
+  const std::string two = templateOf({"--simulate"}, 2);
+  const std::string resource = "USB0::0x0000::0x0001::SIM0002::INSTR";
+  for (const std::string& which : std::vector<std::string>{"2", "SIM0002", resource, "usb0::0x0000::0x0001::sim0002::instr"}) {
+    const std::string trace = path("trace.txt");
+    fs::remove(trace);
+    ASSERT_EQ(cli({"apply", "--simulate", "--trace", trace, "--use", which + ":" + two}), 0)
+        << which << ": " << err.str();
+    EXPECT_NE(err.str().find("kalivor-cli: " + which + " is " + resource + ", serial SIM0002\n"),
+              std::string::npos)
+        << err.str();
+    const std::string text = readFile(trace);
+    EXPECT_FALSE(writesTo(text, "SIM0002").empty()) << which;
+    for (const auto& w : writesTo(text, "SIM0001")) EXPECT_NE(w.find('?'), std::string::npos) << w;
+  }
+}
+
+TEST_F(CliApply, AMeterNamedBySerialThatIsMissingStopsEverythingBeforeItStarts) {
+  // The second of three meters does not answer, so it drops out of the list and the third
+  // becomes instrument 2: by serial, the third is still the third.
+  const std::string setup = templateOf({"--simulate", simulation({{"SIM0401", "none"},
+                                                                  {"SIM0403", "none"}})}, 2);
+  // One scan, then the run ends by itself.
+  std::string text = readFile(setup);
+  text = std::regex_replace(text, std::regex("scanCount_Status=2"), "scanCount_Status=1");
+  text = std::regex_replace(text, std::regex("ScanCount=20"), "ScanCount=1");
+  writeFile(setup, text);
+  const std::string sim = simulation({{"SIM0401", "none"}, {"SIM0402", "silent"}, {"SIM0403", "none"}});
+  const std::string trace = path("trace.txt");
+  EXPECT_EQ(cli({"run", "--simulate", sim, "--trace", trace, "--data-dir", path("data"), "--use",
+                 "SIM0402:" + setup + ":Record2"}),
+            1);
+  EXPECT_NE(err.str().find("\"SIM0402\""), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("nothing was started"), std::string::npos) << err.str();
+  for (const char* serial : {"SIM0401", "SIM0402", "SIM0403"}) {
+    for (const auto& w : writesTo(readFile(trace), serial)) {
+      EXPECT_NE(w.find('?'), std::string::npos) << serial << " was set: " << w;
+    }
+  }
+  EXPECT_FALSE(fs::exists(folder.root() / "data" / "db" / "Record2.mdb"));
+
+  EXPECT_EQ(cli({"run", "--simulate", sim, "--data-dir", path("data"), "--use",
+                 "SIM0403:" + setup + ":Record3"}),
+            0)
+      << err.str();
+  EXPECT_NE(err.str().find("SIM0403 is USB0::0x0000::0x0001::SIM0403::INSTR, serial SIM0403"),
+            std::string::npos)
+      << err.str();
+}
+
+TEST_F(CliApply, ARunChecksItsRecordsBeforeTouchingAnyMeter) {
+  const std::string setup = templateOf({"--simulate"}, 1);
+  const std::string trace = path("trace.txt");
+  const fs::path record = folder.root() / "db" / "Record5.mdb";
+  fs::create_directories(record.parent_path());
+  store::RecordLock other;
+  ASSERT_TRUE(other.acquire(record).ok());
+  EXPECT_EQ(cli({"run", "--simulate", "--trace", trace, "--data-dir", folder.root().string(),
+                 "--use", "1:" + setup + ":Record5"}),
+            1);
+  EXPECT_NE(err.str().find("Record5"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("in use"), std::string::npos) << err.str();
+  EXPECT_TRUE(writesTo(readFile(trace), "SIM0001").empty()) << readFile(trace);
+  other.release();
+
+  // One record for two meters, and names that would make another file, are refused as well.
+  const std::string two = templateOf({"--simulate"}, 2);
+  EXPECT_EQ(cli({"run", "--simulate", "--trace", trace, "--data-dir", folder.root().string(),
+                 "--use", "1:" + setup + ":Record6", "--use", "2:" + two + ":Record6"}),
+            1);
+  EXPECT_NE(err.str().find("Record6 is named twice"), std::string::npos) << err.str();
+  for (const char* name : {"Record1 ", " Record1"}) {
+    EXPECT_EQ(cli({"run", "--simulate", "--data-dir", folder.root().string(), "--use",
+                   "1:" + setup + ":" + name}),
+              2);
+    EXPECT_NE(err.str().find("not a record name"), std::string::npos) << err.str();
+  }
+  EXPECT_TRUE(writesTo(readFile(trace), "SIM0001").empty());
 }
 
 }  // namespace

@@ -172,7 +172,9 @@ TEST_F(CliRun, ARunPrintsEveryStoredScanEndsWithEndOfJobAndTheNextRunAppends) {
   const std::vector<std::string> run = {"run", "--simulate", "--data-dir", dir(),
                                         "--use", "1:" + setup + ":Record1"};
   ASSERT_EQ(cli(run), 0) << err.str();
-  EXPECT_EQ(err.str(), "Setting Complete\nEnd of Job.\n");
+  EXPECT_EQ(err.str(),
+            "kalivor-cli: 1 is USB0::0x0000::0x0001::SIM0001::INSTR, serial SIM0001\n"
+            "Setting Complete\nEnd of Job.\n");
   const auto first = printedScans(out.str());
   ASSERT_EQ(first.size(), 3u) << out.str();
   EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
@@ -299,7 +301,8 @@ TEST_F(CliRun, ApplySendsTheSetupFileToTheChosenMeter) {
   const fs::path trace = path("apply.txt");
   ASSERT_EQ(cli({"apply", "--simulate", "--trace", trace.string(), "--use", "2:" + setup}), 0)
       << err.str();
-  EXPECT_EQ(err.str(), "Setting Complete\n");
+  EXPECT_EQ(err.str(), "kalivor-cli: 2 is USB0::0x0000::0x0001::SIM0002::INSTR, serial SIM0002\n"
+                      "Setting Complete\n");
   EXPECT_EQ(out.str(), "");
   const std::string sent = readFile(trace);
   EXPECT_NE(sent.find("SIM0002::INSTR write 25 \"SENSe:TCOuple:TYPE J ,@2\\n\""),
@@ -333,7 +336,8 @@ TEST_F(CliRun, ApplyRefusesWhatCannotBeApplied) {
 
   EXPECT_EQ(cli({"apply", "--simulate"}), 2);
   EXPECT_EQ(cli({"apply", "--simulate", "--use", "1"}), 2);
-  EXPECT_EQ(cli({"apply", "--simulate", "--use", "x:" + twenty}), 2);
+  EXPECT_EQ(cli({"apply", "--simulate", "--use", "x:" + twenty}), 1);  // no meter with serial x
+  EXPECT_EQ(cli({"apply", "--simulate", "--use", "0:" + twenty}), 2);
   EXPECT_EQ(cli({"run", "--simulate", "--use", "1:" + twenty + ":../Record1"}), 2);
   EXPECT_NE(err.str().find("not a record name"), std::string::npos) << err.str();
 }

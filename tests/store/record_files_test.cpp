@@ -26,7 +26,7 @@ TEST(RecordFiles, RecordNamesMustBeSafeAsFileNames) {
     EXPECT_TRUE(isSafeRecordName(ok)) << ok;
   }
   for (const char* bad : {"", "   ", "..", "../Record1", "a/b", "a\\b", "Record.1", "Record\t1",
-                          "R\xC3\xA9" "cord", "Record1.mdb"}) {
+                          "R\xC3\xA9" "cord", "Record1.mdb", "Record1 ", " Record1"}) {
     EXPECT_FALSE(isSafeRecordName(bad)) << bad;
   }
   EXPECT_FALSE(isSafeRecordName(std::string(201, 'a')));
