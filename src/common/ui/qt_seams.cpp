@@ -5,6 +5,7 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace kalivor {
 
@@ -14,8 +15,35 @@ QColor toQColor(Rgb c) { return QColor(redOf(c), greenOf(c), blueOf(c)); }
 Rgb fromQColor(const QColor& c) { return rgb(c.red(), c.green(), c.blue()); }
 int px(double twips) { return static_cast<int>(twips / 15.0 + 0.5); }
 
+QWidget* ownerWindow(QWidget* fallback) {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  return fallback;
+}
+
+namespace {
+// Gives the focus back to the owner when its box or dialog has gone, so the window the user
+// worked in stays in front rather than whichever window the desktop picks.
+class ReturnFocus {
+ public:
+  explicit ReturnFocus(QWidget* owner) : owner_(owner) {}
+  ~ReturnFocus() {
+    if (!owner_ || !owner_->isVisible()) return;
+    owner_->raise();
+    owner_->activateWindow();
+  }
+  ReturnFocus(const ReturnFocus&) = delete;
+  ReturnFocus& operator=(const ReturnFocus&) = delete;
+  QWidget* owner() const { return owner_; }
+
+ private:
+  QPointer<QWidget> owner_;
+};
+}  // namespace
+
 MessageAnswer QtMessages::show(const Message& m) {
-  QMessageBox box(parent_);
+  const ReturnFocus back(ownerWindow(parent_));
+  QMessageBox box(back.owner());
   box.setWindowTitle(toQt(m.title));
   box.setText(toQt(m.text));
   switch (m.icon) {
@@ -44,7 +72,8 @@ QString qtFilter(const std::string& filter) {
 }  // namespace
 
 std::optional<std::string> QtDialogs::saveFileName(const FileDialogRequest& r) {
-  QFileDialog dialog(parent_, QString(), toQt(r.presetName), qtFilter(r.filter));
+  const ReturnFocus back(ownerWindow(parent_));
+  QFileDialog dialog(back.owner(), QString(), toQt(r.presetName), qtFilter(r.filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   if (!r.defaultSuffix.empty()) dialog.setDefaultSuffix(toQt(r.defaultSuffix));
   if (!r.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -53,13 +82,15 @@ std::optional<std::string> QtDialogs::saveFileName(const FileDialogRequest& r) {
 }
 
 std::optional<std::string> QtDialogs::openFileName(const FileDialogRequest& r) {
-  const QString f = QFileDialog::getOpenFileName(parent_, QString(), toQt(r.presetName), qtFilter(r.filter));
+  const ReturnFocus back(ownerWindow(parent_));
+  const QString f = QFileDialog::getOpenFileName(back.owner(), QString(), toQt(r.presetName), qtFilter(r.filter));
   if (f.isEmpty()) return std::nullopt;
   return fromQt(f);
 }
 
 std::optional<Rgb> QtDialogs::chooseColor(Rgb initial) {
-  const QColor c = QColorDialog::getColor(toQColor(initial), parent_);
+  const ReturnFocus back(ownerWindow(parent_));
+  const QColor c = QColorDialog::getColor(toQColor(initial), back.owner());
   if (!c.isValid()) return std::nullopt;
   return fromQColor(c);
 }

@@ -17,9 +17,15 @@ Rgb fromQColor(const QColor& c);
 // Twips to pixels (15 twips a pixel at 96 dpi).
 int px(double twips);
 
+// The window a box or dialog belongs to: the one the user works in (the active one, or the modal
+// dialog in front), so the box comes up over it and gives the focus back to it; `fallback` (the
+// main window) when the program has no active window.
+QWidget* ownerWindow(QWidget* fallback);
+
 class QtMessages final : public Messages {
  public:
   MessageAnswer show(const Message& message) override;
+  // The owner when no window of the program is active.
   void setParent(QWidget* parent) { parent_ = parent; }
 
  private:
