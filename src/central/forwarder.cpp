@@ -184,9 +184,12 @@ void Forwarder::countOnly(const std::string& fileName, RecordForwardStatus& st) 
   Progress p;
   std::int64_t waiting = 0;
   if (rec.open(store::recordFolder(config_.dataFolder) / fileName) &&
-      rec.loadProgress(databaseUid_.empty() ? std::string() : databaseUid_,
-                       maskedUrl(config_.url), p) &&
-      rec.countAfter(p.lastRowid, waiting)) {
+      rec.loadProgress(databaseUid_, maskedUrl(config_.url), p, false)) {
+    if (auto it = unsaved_.find(databaseUid_ + '/' + fileName);
+        it != unsaved_.end() && it->second.recordUid == p.recordUid) {
+      p.lastRowid = std::max(p.lastRowid, it->second.lastRowid);
+    }
+    if (!rec.countAfter(p.lastRowid, waiting)) return;
     st.waiting = waiting;
   }
 }
@@ -374,11 +377,25 @@ Forwarder::Outcome Forwarder::sendAlarms(LocalRecord& record, const std::string&
     return Outcome::ServerFailure;
   }
   progress.alarmFrom = nextFrom;
-  if (!record.saveProgress(databaseUid_, maskedUrl(config_.url), progress)) {
+  if (!keepProgress(record, fileName, progress)) {
     error = record.error();
     return Outcome::LocalFailure;
   }
   return Outcome::Sent;
+}
+
+bool Forwarder::keepProgress(LocalRecord& record, const std::string& fileName,
+                             const Progress& progress) {
+  const std::string key = databaseUid_ + '/' + fileName;
+  if (record.saveProgress(databaseUid_, maskedUrl(config_.url), progress)) {
+    unsaved_.erase(key);
+    return true;
+  }
+  if (!record.busy()) return false;
+  // Written with a later batch or pass; lost with this process at worst, and then the scans
+  // since the last written progress are sent again and dropped as doubles centrally.
+  unsaved_[key] = progress;
+  return true;
 }
 
 Forwarder::Outcome Forwarder::forwardRecord(const std::string& fileName,
@@ -394,6 +411,12 @@ Forwarder::Outcome Forwarder::forwardRecord(const std::string& fileName,
   if (!rec.loadProgress(databaseUid_, url, p)) {
     countOnly(fileName, st);
     return localFailure();
+  }
+  // Progress a busy record could not take yet counts as well.
+  if (auto it = unsaved_.find(databaseUid_ + '/' + fileName);
+      it != unsaved_.end() && it->second.recordUid == p.recordUid &&
+      it->second.lastRowid >= p.lastRowid) {
+    p = it->second;
   }
   if (p.lastRowid > 0) {
     bool there = false;
@@ -429,7 +452,7 @@ Forwarder::Outcome Forwarder::forwardRecord(const std::string& fileName,
     if (!sendBatch(scans, runs, p, error)) return serverFailure();
     p.lastRowid = scans.back().rowid;
     p.lastNum = scans.back().num;
-    if (!rec.saveProgress(databaseUid_, url, p)) return localFailure();
+    if (!keepProgress(rec, fileName, p)) return localFailure();
     const auto sent = static_cast<std::int64_t>(scans.size()) - skipped;
     st.sent += sent;
     st.skipped += skipped;

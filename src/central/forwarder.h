@@ -96,6 +96,8 @@ class Forwarder {
                      const std::vector<LocalRun>& runs, std::string& error);
   void countOnly(const std::string& fileName, RecordForwardStatus& st);
   void pause(std::uint32_t ms);
+  // Writes the progress into the record, or keeps it here while the run holds the record.
+  bool keepProgress(LocalRecord& record, const std::string& fileName, const Progress& progress);
   std::map<std::int64_t, RunInfo>& runsOf(const std::string& recordUid);
 
   ForwarderConfig config_;
@@ -108,6 +110,8 @@ class Forwarder {
   std::map<std::string, std::map<std::int64_t, RunInfo>> runs_;
   std::map<std::string, std::string> stamps_;  // file name -> its stamp when last fully sent
   std::map<std::string, RecordForwardStatus> records_;
+  // Progress not yet written into its record, which a run kept busy; by database uid / file.
+  std::map<std::string, Progress> unsaved_;
   int passes_ = 0;
   bool lastPassAllSent_ = false;
   mutable std::mutex statusMutex_;

@@ -10,7 +10,7 @@ namespace kalivor::central {
 namespace {
 
 // A run's append may wait this long for our progress write, and we for its commit.
-constexpr int kBusyMs = 2000;
+constexpr int kBusyMs = 500;
 
 class Stmt {
  public:
@@ -60,6 +60,8 @@ std::string newUid() {
 }  // namespace
 
 bool LocalRecord::fail(const std::string& action) {
+  const int code = db_ != nullptr ? (sqlite3_errcode(db_) & 0xFF) : SQLITE_OK;
+  busy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
   error_ = "cannot " + action + " " + path_.string() + ": " +
            (db_ != nullptr ? sqlite3_errmsg(db_) : "not open");
   return false;
@@ -86,6 +88,10 @@ bool LocalRecord::open(const std::filesystem::path& file) {
     }
   }
   sqlite3_busy_timeout(db_, kBusyMs);
+  // Our own commits (the progress) need not sync the disk: a progress lost to a power cut only
+  // sends scans again, which the central store drops. So the run's append never waits for a sync
+  // of ours.
+  sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   Stmt probe;
@@ -119,7 +125,7 @@ bool LocalRecord::hasTable(const char* name, bool& has) {
 }
 
 bool LocalRecord::loadProgress(const std::string& target, const std::string& url,
-                               Progress& out) {
+                               Progress& out, bool create) {
   out = {};
   bool has = false;
   if (!hasTable("CENTRAL_PROGRESS", has)) return false;
@@ -144,13 +150,14 @@ bool LocalRecord::loadProgress(const std::string& target, const std::string& url
     }
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fail("read the forwarding progress of");
   }
-  if (target.empty()) return true;  // only looking, not connected
+  if (!create || target.empty()) return true;  // only looking
   out.recordUid = newUid();
   return saveProgress(target, url, out);
 }
 
 bool LocalRecord::saveProgress(const std::string& target, const std::string& url,
                                const Progress& p) {
+  busy_ = false;
   if (sqlite3_db_readonly(db_, "main") == 1) {
     error_ = "cannot keep the forwarding progress in " + path_.string() +
              ": the file is read-only";

@@ -64,12 +64,16 @@ class LocalRecord {
   bool open(const std::filesystem::path& file);
   void close();
   const std::string& error() const { return error_; }
+  // The last failure was another connection (the run) holding the record: try again later.
+  bool busy() const { return busy_; }
 
   // The progress towards the central database `target` (its uid), reached through `url` (shown
   // without password). A record seen for the first time gets its identity stored before anything
   // is sent, so a crash cannot send its scans under two. With an empty target (the server not
-  // reached yet) the progress last saved for `url` is read, and nothing is written.
-  bool loadProgress(const std::string& target, const std::string& url, Progress& out);
+  // reached yet) the progress last saved for `url` is read. Without `create` nothing is written
+  // (a record never forwarded shows as progress 0).
+  bool loadProgress(const std::string& target, const std::string& url, Progress& out,
+                    bool create = true);
   bool saveProgress(const std::string& target, const std::string& url, const Progress& progress);
   // Whether the row `rowid` still exists with NUM `num` (else the record was renumbered, cut or
   // made anew, and forwarding starts again from its first scan; the central store drops doubles).
@@ -93,6 +97,7 @@ class LocalRecord {
   sqlite3* db_ = nullptr;
   std::filesystem::path path_;
   std::string error_;
+  bool busy_ = false;
 };
 
 // The run a record without a RUNS table (or a scan before its first described run) belongs to.

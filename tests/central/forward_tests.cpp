@@ -312,3 +312,72 @@ TEST_F(ForwardTest, RowsWithoutANumberAndOddTextsDoNotStopTheRest) {
 
 }  // namespace
 }  // namespace kalivor::central::test
+
+namespace kalivor::central::test {
+namespace {
+
+// Another connection in the middle of a write, as a run storing back to back.
+class WriteHold {
+ public:
+  explicit WriteHold(const std::filesystem::path& file) {
+    sqlite3_open(file.c_str(), &db_);
+    EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  ~WriteHold() {
+    sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db_);
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+std::string savedRowid(const std::filesystem::path& file) {
+  sqlite3* db = nullptr;
+  sqlite3_open(file.c_str(), &db);
+  sqlite3_stmt* q = nullptr;
+  std::string v = "none";
+  if (sqlite3_prepare_v2(db, "SELECT last_rowid FROM CENTRAL_PROGRESS", -1, &q, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(q) == SQLITE_ROW) {
+    v = reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
+  }
+  sqlite3_finalize(q);
+  sqlite3_close(db);
+  return v;
+}
+
+TEST_F(ForwardTest, ARecordKeptBusyByTheRunDelaysOnlyTheProgress) {
+  appendScans("Record1", 1, 50);
+  Forwarder f(config(), clock_);
+  {
+    // Seen for the first time, the record must take its identity before a scan leaves.
+    WriteHold run(recordPath("Record1"));
+    f.pass();
+    EXPECT_EQ(scalar("SELECT count(*) FROM scans"), "0");
+    EXPECT_NE(f.status().records.at(0).lastError.find("database is locked"), std::string::npos);
+    EXPECT_EQ(f.status().scansWaiting, 50);
+  }
+  ASSERT_TRUE(f.pass());
+  EXPECT_EQ(savedRowid(recordPath("Record1")), "50");
+  appendScans("Record1", 51, 80);
+  {
+    // Scans go while the run holds the record; the progress waits in memory, nothing is sent
+    // twice meanwhile.
+    WriteHold run(recordPath("Record1"));
+    ASSERT_TRUE(f.pass()) << f.status().lastError;
+    EXPECT_EQ(f.status().scansSent, 80);
+    EXPECT_EQ(f.status().scansWaiting, 0);
+    ASSERT_TRUE(f.pass());
+    EXPECT_EQ(f.status().scansSent, 80);
+  }
+  EXPECT_EQ(savedRowid(recordPath("Record1")), "50");
+  appendScans("Record1", 81, 81);
+  ASSERT_TRUE(f.pass());
+  EXPECT_EQ(savedRowid(recordPath("Record1")), "81");
+  EXPECT_EQ(f.status().scansSent, 81);
+  expectExactlyOnce("Record1", 81);
+}
+
+}  // namespace
+}  // namespace kalivor::central::test
