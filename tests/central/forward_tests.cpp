@@ -381,3 +381,101 @@ TEST_F(ForwardTest, ARecordKeptBusyByTheRunDelaysOnlyTheProgress) {
 
 }  // namespace
 }  // namespace kalivor::central::test
+
+namespace kalivor::central::test {
+namespace {
+
+TEST_F(ForwardTest, ABenchRoleThatMayOnlyWriteRowsForwards) {
+  // As the README sets a lab up: the owner makes the tables, benches get row rights only.
+  appendScans("Record1", 1, 40, 4);
+  {
+    Forwarder owner(config(), clock_);
+    ASSERT_TRUE(owner.pass());
+  }
+  const std::string role = "bench_" + dbName();
+  ASSERT_EQ(scalar("CREATE ROLE " + role + " LOGIN; REVOKE CREATE ON SCHEMA public FROM PUBLIC;"
+                   " GRANT SELECT, INSERT, UPDATE ON ALL TABLES IN SCHEMA public TO " + role +
+                   "; GRANT USAGE, SELECT ON ALL SEQUENCES IN SCHEMA public TO " + role +
+                   "; SELECT 1"),
+            "1");
+  appendScans("Record2", 1, 30, 4);
+  ForwarderConfig c = config("postgresql://" + role + "@127.0.0.1:" +
+                             std::to_string(cluster().port()) + "/" + dbName());
+  c.bench = "bench-b";
+  Forwarder bench(c, clock_);
+  ASSERT_TRUE(bench.pass()) << bench.status().lastError;
+  // Record1 already arrived (under the bench name of that time): only Record2 goes.
+  EXPECT_EQ(bench.status().scansSent, 30);
+  EXPECT_EQ(scalar("SELECT string_agg(b.name || ':' || r.record_name || ':' || n, ','"
+                   " ORDER BY b.name) FROM (SELECT run_ref, count(*) n FROM scans GROUP BY"
+                   " run_ref) s JOIN runs r ON r.id = s.run_ref JOIN benches b ON"
+                   " b.id = r.bench_id"),
+            "bench-a:Record1.mdb:40,bench-b:Record2.mdb:30");
+}
+
+}  // namespace
+}  // namespace kalivor::central::test
+
+namespace kalivor::central::test {
+namespace {
+
+// The queries of the shipped Grafana dashboard, as Grafana would run them for a chosen bench,
+// instrument, channels and time range.
+std::vector<std::string> dashboardQueries() {
+  std::ifstream in(std::string(KALIVOR_TEST_DATA_DIR) + "/../../data/grafana/kalivor-dashboard.json");
+  std::stringstream s;
+  s << in.rdbuf();
+  const std::string json = s.str();
+  std::vector<std::string> queries;
+  for (const std::string key : {"\"rawSql\": \"", "\"query\": \"SELECT"}) {
+    for (std::size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
+      std::size_t i = at + key.size() - (key.back() == 'T' ? 6 : 0);
+      std::string sql;
+      for (; i < json.size() && json[i] != '"'; ++i) {
+        if (json[i] == '\\') ++i;
+        sql += json[i];
+      }
+      queries.push_back(sql);
+    }
+  }
+  return queries;
+}
+
+std::string substitute(std::string sql) {
+  const std::pair<std::string, std::string> macros[] = {
+      {"$__timeFilter(d.time)", "d.time BETWEEN '2024-05-06 08:00:00+00' AND '2024-05-06 09:00:00+00'"},
+      {"$bench", "bench-a"},
+      {"$instrument", "SIM0001"},
+      {"$channel", "1,3"},
+  };
+  for (const auto& [from, to] : macros) {
+    for (std::size_t at; (at = sql.find(from)) != std::string::npos;) sql.replace(at, from.size(), to);
+  }
+  return sql;
+}
+
+TEST_F(ForwardTest, TheGrafanaDashboardsQueriesRunOnTheSchema) {
+  appendScans("Record1", 1, 10, 3);
+  describeRuns(recordPath("Record1"));
+  appendScans("Record1", 11, 20, 3);
+  Forwarder f(config(), clock_);
+  ASSERT_TRUE(f.pass());
+  const std::vector<std::string> queries = dashboardQueries();
+  ASSERT_EQ(queries.size(), 4u);  // two panels, two lists to choose from
+  const std::string expected[] = {
+      // newest readings: SIM0001's scan 20, and scan 10 of the older scans, which name no
+      // instrument and so stand for their record; 3 channels each
+      "6",
+      // bench-a's instrument SIM0001, channels 1 and 3 over the hour: scans 11..20
+      "20",
+      "1",  // benches
+      "2",  // instruments of bench-a: SIM0001 and the older record's scans
+  };
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    EXPECT_EQ(scalar("SELECT count(*) FROM (" + substitute(queries[i]) + ") q"), expected[i])
+        << queries[i];
+  }
+}
+
+}  // namespace
+}  // namespace kalivor::central::test
