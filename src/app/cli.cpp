@@ -9,6 +9,10 @@
 #include "app/cli_central.h"
 #include "app/cli_records.h"
 #include "app/cli_run.h"
+#include "app/command_line.h"
+#include "app/product_info.h"
+#include "common/json.h"
+#include "common/paths.h"
 #include "common/numbers.h"
 #include "instrument/instrument_link.h"
 #include "visa/visa_factory.h"
@@ -20,8 +24,10 @@ const char* kUsage =
     "Usage: kalivor-cli COMMAND [OPTIONS]\n"
     "\n"
     "Commands:\n"
-    "  list                 find the instruments VISA can reach and identify them; prints one\n"
-    "                       line per instrument: resource, model and description, tab-separated\n"
+    "  list [--json]        find the instruments VISA can reach and identify them; prints one\n"
+    "                       line per instrument: resource, model and description, tab-separated;\n"
+    "                       --json: an array of objects (resource, model, serial, card,\n"
+    "                       description, channels)\n"
     "  apply --use N:SETUP.ini [--use ...]\n"
     "                       load each setup file into instrument N of the list (1-based, up to\n"
     "                       four) and send the setups to the instruments; N may also be the\n"
@@ -44,10 +50,22 @@ const char* kUsage =
     "  --visa-library PATH  use this vendor VISA library instead of searching for one\n"
     "  --trace FILE         append every VISA write and read (time, resource, bytes, status)\n"
     "                       to FILE, for bug reports\n"
-    "  --data-dir DIR       folder whose db/ holds the records (default: the program folder,\n"
-    "                       or the per-user data folder when that cannot be written)\n"
+    "  --data-dir DIR       folder whose db/ holds the records; by default an installed copy\n"
+    "                       uses the per-user data folder, $XDG_DATA_HOME/kalivor or\n"
+    "                       ~/.local/share/kalivor, and a copy run from its build folder uses\n"
+    "                       the program's own folder (the per-user one when that cannot be\n"
+    "                       written)\n"
     "  --verbose            also say which VISA backend is used and what it found\n"
-    "  --help               show this text\n";
+    "  --version            show the version (with --verbose: and the VISA backend)\n"
+    "  --help               show this text\n"
+    "\n"
+    "An option's value may also follow an equals sign: --data-dir=DIR.\n";
+
+// The text of --help, ending with where this copy keeps its records.
+std::string usage(const std::string& dataDir = std::string()) {
+  return std::string(kUsage) + "\nCentral store:\n" + kCentralUsage +
+         "\nRecords of this copy: " + dbFolderOf(resolveDataFolder(dataDir)) + "\n";
+}
 
 struct CommonOptions {
   visa::VisaOptions visa;
@@ -56,52 +74,26 @@ struct CommonOptions {
   std::vector<std::string> uses;
   std::string templateOf;
   bool help = false;
+  bool version = false;
+  bool json = false;
 };
 
-// Parses the options every command shares; returns an error text for bad usage.
+// Parses the options every command shares; returns an error text for bad usage. Each option is
+// one row: name, short form, its value (none, required, optional), what the value is, and where it
+// goes.
 std::optional<std::string> parseOptions(const std::vector<std::string>& args, std::size_t from,
                                         CommonOptions& o) {
-  for (std::size_t i = from; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 >= args.size()) return std::nullopt;
-      return args[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--simulate") {
-      o.visa.simulate = true;
-      // An optional FILE follows when the next word is not an option.
-      if (i + 1 < args.size() && !startsWith(args[i + 1], "-")) o.visa.simulationFile = args[++i];
-    } else if (a == "--visa-library") {
-      auto v = value();
-      if (!v) return "--visa-library needs a PATH";
-      o.visa.visaLibrary = *v;
-    } else if (a == "--trace") {
-      auto v = value();
-      if (!v) return "--trace needs a FILE";
-      o.visa.traceFile = *v;
-    } else if (a == "--data-dir") {
-      auto v = value();
-      if (!v) return "--data-dir needs a DIR";
-      o.dataDir = *v;
-    } else if (a == "--use") {
-      auto v = value();
-      if (!v) return "--use needs N:SETUP.ini";
-      o.uses.push_back(*v);
-    } else if (a == "--template") {
-      auto v = value();
-      if (!v) return "--template needs N";
-      o.templateOf = *v;
-    } else if (a == "--verbose" || a == "-v") {
-      o.visa.verbose = true;
-    } else if (startsWith(a, "-") && a != "-") {
-      return "unknown option: " + a;
-    } else {
-      o.positional.push_back(a);
-    }
-  }
-  return std::nullopt;
+  using V = OptionSpec::Value;
+  std::vector<OptionSpec> options = instrumentOptions(o.visa, o.dataDir);
+  options.insert(options.end(), {
+      {"--help", "-h", V::None, "", [&](const std::string&) { o.help = true; }},
+      {"--version", "", V::None, "", [&](const std::string&) { o.version = true; }},
+      {"--verbose", "-v", V::None, "", [&](const std::string&) { o.visa.verbose = true; }},
+      {"--json", "", V::None, "", [&](const std::string&) { o.json = true; }},
+      {"--use", "", V::Required, "N:SETUP.ini", [&](const std::string& v) { o.uses.push_back(v); }},
+      {"--template", "", V::Required, "N", [&](const std::string& v) { o.templateOf = v; }},
+  });
+  return parseCommandLine(args, from, options, o.positional);
 }
 
 int commandList(const CommonOptions& o, Clock& clock, std::ostream& out, std::ostream& err) {
@@ -120,13 +112,39 @@ int commandList(const CommonOptions& o, Clock& clock, std::ostream& out, std::os
   StreamMessages messages(err);
   InstrumentLink link(*setup.api, clock, messages);
   link.DiscoverInstruments();
+  if (o.json) out << "[";
   for (int i = 0; i < link.InstrumentCount; ++i) {
     const DiscoveredInstrument& e = link.identified[static_cast<std::size_t>(i)];
-    out << escapeControl(e.Resource) << '\t' << escapeControl(e.Model) << '\t'
-        << escapeControl(e.Description) << '\n';
+    if (o.json) {
+      out << (i == 0 ? "\n" : ",\n") << "  {\"resource\": " << jsonString(e.Resource)
+          << ", \"model\": " << jsonString(e.Model) << ", \"serial\": " << jsonString(e.Serial)
+          << ", \"card\": " << e.ScanerCard << ", \"description\": " << jsonString(e.Description)
+          << ", \"channels\": " << e.ChannelCount << "}";
+    } else {
+      out << escapeControl(e.Resource) << '\t' << escapeControl(e.Model) << '\t'
+          << escapeControl(e.Description) << '\n';
+    }
   }
+  if (o.json) out << (link.InstrumentCount > 0 ? "\n]\n" : "]\n");
   if (o.visa.verbose) err << link.InstrumentCount << " instrument(s) identified\n";
   link.closeAtShutdown();
+  return 0;
+}
+
+// The version; with --verbose also the VISA backend the options choose (nothing is searched).
+int commandVersion(const CommonOptions& o, Clock& clock, std::ostream& out, std::ostream& err) {
+  out << "kalivor-cli " << product::kVersion << "\n";
+  if (!o.visa.verbose) return 0;
+  visa::VisaOptions quiet = o.visa;
+  quiet.verbose = false;
+  quiet.traceFile.clear();
+  const visa::VisaSetup setup = visa::makeVisa(quiet, clock);
+  if (!setup.api) {
+    out << "VISA backend: none\n";
+    err << "kalivor-cli: " << setup.error << "\n";
+    return 1;
+  }
+  out << "VISA backend: " << (setup.notes.empty() ? std::string("?") : setup.notes.front()) << "\n";
   return 0;
 }
 
@@ -146,20 +164,31 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            Clock& clock) {
-  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    (args.empty() ? err : out) << kUsage << "\nCentral store:\n" << kCentralUsage;
-    return args.empty() ? 2 : 0;
+  if (args.empty()) {
+    err << usage();
+    return 2;
   }
-  const std::string& command = args[0];
+  if (args[0] == "help") {
+    out << usage();
+    return 0;
+  }
+  // Options before any command: --help, --version.
+  const bool noCommand = startsWith(args[0], "-");
+  const std::string command = noCommand ? std::string() : args[0];
   if (isCentralCommand(args)) return runCentralCommand(args, out, err);
   CommonOptions o;
-  if (auto error = parseOptions(args, 1, o)) {
+  if (auto error = parseOptions(args, noCommand ? 0 : 1, o)) {
     err << "kalivor-cli: " << *error << "\n" << "Try 'kalivor-cli --help'.\n";
     return 2;
   }
   if (o.help) {
-    out << kUsage << "\nCentral store:\n" << kCentralUsage;
+    out << usage(o.dataDir);
     return 0;
+  }
+  if (o.version) return commandVersion(o, clock, out, err);
+  if (noCommand) {
+    err << "kalivor-cli: no command given\nTry 'kalivor-cli --help'.\n";
+    return 2;
   }
   if (command == "list") return commandList(o, clock, out, err);
   if (command == "apply" || command == "run") {

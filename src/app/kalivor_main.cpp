@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "common/paths.h"
 
 #include "app/product_info.h"
 #include "app/ui/about_form.h"
@@ -16,42 +20,54 @@ const char* kUsage =
     "  --simulate [FILE]    use simulated instruments: those described by FILE (INI layout), or\n"
     "                       two built-in meters\n"
     "  --visa-library PATH  use this vendor VISA library instead of searching for one\n"
-    "  --data-dir DIR       keep records in DIR/db (default: the program folder, or the per-user\n"
-    "                       data folder when that cannot be written)\n"
+    "  --data-dir DIR       keep records in DIR/db; by default an installed copy uses the\n"
+    "                       per-user data folder, $XDG_DATA_HOME/kalivor or\n"
+    "                       ~/.local/share/kalivor, and a copy run from its build folder uses\n"
+    "                       the program's own folder (the per-user one when that cannot be\n"
+    "                       written)\n"
     "  --trace FILE         append every VISA write and read to FILE, for bug reports\n"
-    "  --help               show this text\n";
+    "  --version            show the version\n"
+    "  --help               show this text\n"
+    "\n"
+    "An option's value may also follow an equals sign: --data-dir=DIR.\n";
+
+// Qt reads its own options (-platform NAME, -style NAME and the like) from argv itself.
+bool isQtOption(const std::string& word) {
+  return word.rfind("-platform", 0) == 0 || word.rfind("-style", 0) == 0;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  kalivor::ProgramOptions options;
+  std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= argc) {
-        std::cerr << "kalivor: " << a << " needs a value\nTry 'kalivor --help'.\n";
-        std::exit(2);
-      }
-      out = argv[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else if (a == "--simulate") {
-      options.visa.simulate = true;
-      if (i + 1 < argc && argv[i + 1][0] != '-') options.visa.simulationFile = argv[++i];
-    } else if (a == "--visa-library") {
-      value(options.visa.visaLibrary);
-    } else if (a == "--data-dir") {
-      value(options.dataDir);
-    } else if (a == "--trace") {
-      value(options.visa.traceFile);
-    } else if (a.rfind("-platform", 0) == 0 || a.rfind("-style", 0) == 0) {
-      ++i;  // Qt's own options
-    } else {
-      std::cerr << "kalivor: unknown option: " << a << "\nTry 'kalivor --help'.\n";
-      return 2;
+    if (isQtOption(argv[i])) {
+      ++i;  // and its value
+      continue;
     }
+    args.emplace_back(argv[i]);
+  }
+  kalivor::ProgramOptions options;
+  bool help = false, version = false;
+  using V = kalivor::OptionSpec::Value;
+  std::vector<kalivor::OptionSpec> specs = kalivor::instrumentOptions(options.visa, options.dataDir);
+  specs.push_back({"--help", "-h", V::None, "", [&](const std::string&) { help = true; }});
+  specs.push_back({"--version", "", V::None, "", [&](const std::string&) { version = true; }});
+  std::vector<std::string> positional;
+  auto usageError = kalivor::parseCommandLine(args, 0, specs, positional);
+  if (!usageError && !positional.empty()) usageError = "unexpected argument: " + positional.front();
+  if (usageError) {
+    std::cerr << "kalivor: " << *usageError << "\nTry 'kalivor --help'.\n";
+    return 2;
+  }
+  if (help) {
+    std::cout << kUsage << "Records of this copy: "
+              << kalivor::dbFolderOf(kalivor::resolveDataFolder(options.dataDir)) << "\n";
+    return 0;
+  }
+  if (version) {
+    std::cout << "kalivor " << kalivor::product::kVersion << "\n";
+    return 0;
   }
 
   QApplication qt(argc, argv);

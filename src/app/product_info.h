@@ -5,7 +5,8 @@
 namespace kalivor::product {
 
 inline constexpr const char* kProductName = "KALIVOR";
-inline constexpr const char* kVersionLine = "version 2.40";
+inline constexpr const char* kVersion = KALIVOR_VERSION;
+inline constexpr const char* kVersionLine = "version " KALIVOR_VERSION;
 inline constexpr const char* kInfoLine1 = "Data logger for bench multimeters with scanner cards";
 // Shown as the address line of the about window; a click opens kWebAddress.
 inline constexpr const char* kInfoLine2 = "kalivor.example.org";

@@ -173,6 +173,7 @@ void InstrumentLink::DiscoverInstruments() {
           writeRaw(session, "cal:sec:serial?\n");
           const std::string serial = readRaw(session);
           entry.Description = describeInstrument(serial, card, entry.ChannelCount);
+          entry.Serial = trimBlanks(removeChar(removeChar(serial, '\n'), '\r'));
           ++InstrumentCount;
         } else {
           entry = DiscoveredInstrument{};
