@@ -31,6 +31,7 @@ namespace kalivor {
 namespace {
 constexpr double kWindowWidth = 16650;
 const char* const kWidestReading = "+8.888888E+88";
+const char* const kWidestTimeStamp = "0000/00/00 00:00:00";
 constexpr double kTabTop = 8400;
 constexpr double kTabHeight = 3900;
 constexpr double kScanControlTop = kTabTop + kTabHeight + 120;
@@ -211,6 +212,13 @@ void MainForm::buildControls() {
   ScanControl_MSFlexGrid->setGeometry(px(120), px(kScanControlTop), px(width + 60), px(1360));
   for (int r = 0; r < 4; ++r) ScanControl_MSFlexGrid->setRowHeight(r, px(1300 / 4.1));
   ScanControl_MSFlexGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // A start or stop time fits its column whole: a smaller font where the default is too wide.
+  // Longer texts (descriptions) show whole as the cell's tool tip.
+  QFont scanFont = ScanControl_MSFlexGrid->font();
+  while (scanFont.pointSizeF() > 6 &&
+         QFontMetrics(scanFont).horizontalAdvance(kWidestTimeStamp) + 8 > px(kScanControlWidths[4]))
+    scanFont.setPointSizeF(scanFont.pointSizeF() - 0.5);
+  ScanControl_MSFlexGrid->setFont(scanFont);
 
   // Run and window buttons beside the scan-control grid, three rows of three; the selection
   // button takes two places for its long caption.
@@ -301,6 +309,8 @@ void MainForm::syncScanControl() {
     for (int c = 0; c < 6; ++c) {
       const QString text = r < static_cast<int>(rows.size()) ? toQt(rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)]) : QString();
       setCell(ScanControl_MSFlexGrid, r, c, text);
+      QTableWidgetItem* item = ScanControl_MSFlexGrid->item(r, c);
+      if (item->toolTip() != text) item->setToolTip(text);
     }
   }
 }

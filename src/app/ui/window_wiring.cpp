@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "app/ui/window_wiring.h"
 
+#include <QLayout>
 #include <QPointer>
+#include <QScreen>
+#include <algorithm>
 #include <QPrinter>
 #include <memory>
 
@@ -22,17 +25,41 @@ struct RecordWindows {
   QPointer<Record_View_Draw> draw;
 };
 
+// A window opened for the first time comes up centred over the main window (kept on its
+// screen), not wherever the desktop puts new windows; later openings keep where the user moved it.
+void placeOver(QWidget* window, const QWidget& main) {
+  // The size the window will show with: its layout settled first.
+  window->ensurePolished();
+  if (QLayout* layout = window->layout()) layout->activate();
+  if (!window->testAttribute(Qt::WA_Resized)) window->adjustSize();
+  // Its frame as thick as the main window's (it has none yet); move() places the frame.
+  QRect r(QPoint(), window->size() + (main.frameGeometry().size() - main.size()));
+  r.moveCenter(main.frameGeometry().center());
+  if (const QScreen* screen = main.screen()) {
+    const QRect room = screen->availableGeometry();
+    r.moveLeft(std::max(room.left(), std::min(r.left(), room.right() + 1 - r.width())));
+    r.moveTop(std::max(room.top(), std::min(r.top(), room.bottom() + 1 - r.height())));
+  }
+  window->move(r.topLeft());
+}
+
+void present(QWidget* window, const QWidget& main, bool fresh) {
+  if (fresh) placeOver(window, main);
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
 template <typename W>
 W* showWindow(QPointer<W>& slot, MainForm& main, Program& program) {
-  if (!slot) {
+  const bool fresh = !slot;
+  if (fresh) {
     // Closing the window unloads it (the next opening builds it afresh); the record chart's Exit
     // only hides it and keeps its state.
     slot = new W(program, &main);
     slot->setAttribute(Qt::WA_DeleteOnClose);
   }
-  slot->show();
-  slot->raise();
-  slot->activateWindow();
+  present(slot, main, fresh);
   return slot;
 }
 
@@ -44,7 +71,8 @@ void wireScanWindows(MainForm& main, Program& program) {
   Program* p = &program;
   main.openScanSettings = [window, m, p] {
     QPointer<Scan_Set>& w = *window;
-    if (!w || w->unloaded()) {
+    const bool fresh = !w || w->unloaded();
+    if (fresh) {
       w = new Scan_Set(*p, m);
       w->setAttribute(Qt::WA_DeleteOnClose);
       w->mainChanged = [m] { m->syncFromCore(); };
@@ -52,9 +80,7 @@ void wireScanWindows(MainForm& main, Program& program) {
       // A failed read-back re-connects the instruments and unloads the window again.
       if (!w || w->unloaded()) return;
     }
-    w->show();
-    w->raise();
-    w->activateWindow();
+    present(w, *m, fresh);
   };
   main.unloadScanSettings = [window] {
     if (*window && !(*window)->unloaded()) (*window)->unload();
@@ -83,14 +109,13 @@ void wireDataTable(MainForm& main, Program& program) {
   MainForm* m = &main;
   Program* p = &program;
   main.openDataTable = [window, m, p] {
-    if (!*window) {
+    const bool fresh = !*window;
+    if (fresh) {
       // Closing it unloads it; the next opening copies the main window's tables again.
       *window = new DATA_Table(*p, m);
       (*window)->setAttribute(Qt::WA_DeleteOnClose);
     }
-    (*window)->show();
-    (*window)->raise();
-    (*window)->activateWindow();
+    present(*window, *m, fresh);
   };
   main.unloadDataTable = [window] { delete window->data(); };
   main.syncDataTable = [window] {
@@ -115,14 +140,13 @@ void wireAbout(MainForm& main, Program& program) {
   MainForm* m = &main;
   Messages* messages = &program.messages;
   main.openAbout = [window, m, messages] {
-    if (window->isNull()) {
+    const bool fresh = window->isNull();
+    if (fresh) {
       // EXIT unloads the window; the next opening builds it afresh.
       *window = new About_Form(*messages, m);
       (*window)->setAttribute(Qt::WA_DeleteOnClose);
     }
-    (*window)->show();
-    (*window)->raise();
-    (*window)->activateWindow();
+    present(*window, *m, fresh);
   };
 }
 

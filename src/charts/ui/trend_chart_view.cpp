@@ -209,7 +209,6 @@ void TrendChartView::build(QWidget* host) {
   big.setPointSizeF(big.pointSizeF() * 1.5);
   Text1->setFont(big);
   place(Text1, 11760, 6480, 4215, 555);
-  Text1->setTextMargins(px(120 + 505 + 90), 0, px(60), 0);
   Text3 = new QLineEdit(host);
   Text3->setObjectName("Text3");
   Text3->setReadOnly(true);
@@ -217,6 +216,11 @@ void TrendChartView::build(QWidget* host) {
   Text3->setAlignment(Qt::AlignCenter);
   Text3->setStyleSheet("QLineEdit { border: none; padding: 0px; }");
   place(Text3, 11880, 6600, 505, 285);
+  // The tag holds the widest channel name whole ("CH 20"), and the value starts after it.
+  const int tagWidth = std::max(px(505), Text3->fontMetrics().horizontalAdvance("CH 20") + 8);
+  Text3->resize(tagWidth, std::max(px(285), Text3->fontMetrics().height() + 2));
+  Text3->move(Text3->x(), Text1->y() + (Text1->height() - Text3->height()) / 2);
+  Text1->setTextMargins(Text3->geometry().right() + 1 - Text1->x() + px(90), 0, px(60), 0);
 
   X_Axis_Label = new QLabel("X-Axis :", host);
   X_Axis_Label->setObjectName("X_Axis_Label");

@@ -220,6 +220,32 @@ TEST_F(MainFormTest, TheScanTableFollowsTheRunUnlessScrolledAway) {
   EXPECT_TRUE(newestRowShown(table));
 }
 
+TEST_F(MainFormTest, TheScanControlGridShowsStartAndStopWholeOrAsToolTips) {
+  connectRows({0, 1});
+  ScanSetup& second = program->tables.setup[1];
+  second.StopAtTime = 1;
+  second.StopTime = "2099/12/31 23:59:58";
+  runScans(2);
+  QTableWidget* g = form->ScanControl_MSFlexGrid;
+  // The stop column: the stop time when one is set, else "user".
+  EXPECT_EQ(g->item(0, 5)->text(), "user");
+  EXPECT_EQ(g->item(1, 5)->text(), "2099/12/31 23:59:58");
+  // The start column: the first stored scan's time stamp, shown whole.
+  const QString started = g->item(1, 4)->text();
+  EXPECT_EQ(started.toStdString(), program->display.scanTables[1].rows.front()[1]);
+  for (int r = 0; r < 2; ++r) {
+    for (int c : {4, 5}) {
+      const QString text = g->item(r, c)->text();
+      EXPECT_LE(g->fontMetrics().horizontalAdvance(text) + 6, g->columnWidth(c)) << text.toStdString();
+    }
+  }
+  // A description longer than its column is there whole as the cell's tool tip.
+  const QString description = g->item(1, 0)->text();
+  EXPECT_EQ(description.toStdString(), program->display.deviceList[1]);
+  EXPECT_EQ(g->item(1, 0)->toolTip(), description);
+  testing::screenshot(*form, "main_window_scan_control");
+}
+
 TEST_F(MainFormTest, ConfirmingNothingResetsTheMainWindow) {
   connectRows({0});
   ASSERT_TRUE(form->StartReading->isEnabled());

@@ -146,6 +146,13 @@ TEST_F(MainWindowChart, ReadOutShowsTheScanTableValueOfThePointUnderTheMouse) {
   EXPECT_FALSE(stored.isEmpty());
   EXPECT_EQ(v.Text1->text(), stored);
   EXPECT_EQ(v.Text1->text().toStdString(), program->tables.ReadingText[1][9]);
+  // The two-digit tag is shown whole, and the value starts to the right of it.
+  const int tagWidth = v.Text3->fontMetrics().horizontalAdvance(v.Text3->text());
+  EXPECT_LE(tagWidth, v.Text3->contentsRect().width());
+  const int valueStart = v.Text1->x() + v.Text1->textMargins().left();
+  EXPECT_GT(valueStart, v.Text3->geometry().right());
+  EXPECT_TRUE(v.Text1->geometry().contains(v.Text3->geometry()));
+  testing::screenshot(*form, "main_window_readout");
 }
 
 TEST_F(MainWindowChart, ConfirmingNoInstrumentClearsTheChart) {
