@@ -351,9 +351,12 @@ TEST_F(TrendChartTest, DrawsOnlyWhatCanBeSeen) {
   EXPECT_LE(l.pts.size(), 23u);
   EXPECT_GE(l.pts.back().x, kPlotWidth);  // reaches the right edge
   for (std::size_t i = 1; i < l.pts.size(); ++i) EXPECT_LE(l.pts[i - 1].x, kPlotWidth);
-  // What is drawn is what the histories say.
-  for (std::size_t j = 0; j + 1 < l.pts.size(); ++j)
-    EXPECT_DOUBLE_EQ(l.pts[j + 1].y, kBase - chart.ValueHistory(int(j), 0, 0) * 511.5);
+  // What is drawn is what was scanned: point j (0 = newest) is scan 300 - j, whose reading was
+  // (299 - j) mod 7.
+  for (std::size_t j = 0; j + 1 < l.pts.size(); ++j) {
+    const double reading = static_cast<double>((299 - j) % 7);
+    EXPECT_DOUBLE_EQ(l.pts[j + 1].y, kBase - reading * 511.5) << "point " << j;
+  }
 
   // The redraw from positions draws the same visible part, rounded to whole twips.
   const std::vector<TwipPoint> pushed = l.pts;
