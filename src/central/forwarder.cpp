@@ -17,8 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every this many passes a record whose file looks unchanged is read anyway.
-constexpr int kFullCheckEvery = 30;
+// Every this many passes a record whose file looks unchanged is read anyway: a write within the
+// file system's time-stamp granularity that leaves the sizes as they were looks like none.
+constexpr int kFullCheckEvery = 10;
 
 std::string jsonString(std::string_view s) {
   std::string out = "\"";
@@ -496,7 +497,9 @@ bool Forwarder::pass() {
     if (stamps_[file] == stamp && passes_ % kFullCheckEvery != 0) continue;
     const Outcome o = forwardRecord(file, st);
     if (o == Outcome::Sent) {
-      stamps_[file] = fileStamp(path);
+      // The stamp from before the reading: a scan stored while we read changes the file after
+      // it, so the next pass looks again (our own progress note makes it look once for nothing).
+      stamps_[file] = stamp;
       if (st.waiting > 0) allSent = false;
       continue;
     }
