@@ -13,6 +13,7 @@ PACKAGES=(
   xvfb xauth desktop-file-utils python3
   fonts-wqy-microhei
   ccache
+  dpkg-dev lintian
 )
 
 . scripts/lib/packages.sh
