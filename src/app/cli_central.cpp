@@ -133,7 +133,23 @@ int commandForward(const CentralOptions& o, std::ostream& out, std::ostream& err
   sigaction(SIGTERM, &sa, &oldTerm);
   bool done = false;
   if (o.follow) {
-    forwarder.follow();
+    // A line whenever something was sent or the state changed, so a terminal shows it lives.
+    std::int64_t shownSent = 0;
+    std::string shownError;
+    bool shownConnected = true;
+    forwarder.follow([&](const central::ForwarderStatus& st) {
+      if (st.scansSent == shownSent && st.lastError == shownError &&
+          st.connected == shownConnected) {
+        return;
+      }
+      out << st.scansSent << " scans sent, " << st.scansWaiting << " waiting"
+          << (st.connected ? "" : ", not connected")
+          << (st.lastError.empty() ? "" : " (" + escapeControl(st.lastError) + ")") << "\n";
+      out.flush();
+      shownSent = st.scansSent;
+      shownError = st.lastError;
+      shownConnected = st.connected;
+    });
     done = true;
   } else {
     done = forwarder.sendBacklog(4);

@@ -545,10 +545,12 @@ bool Forwarder::sendBacklog(int attempts) {
   return lastPassAllSent_ && !stop_;
 }
 
-void Forwarder::follow() {
+void Forwarder::follow(const std::function<void(const ForwarderStatus&)>& afterPass) {
   std::uint32_t delay = config_.firstRetryMs;
   while (!stop_) {
-    if (pass()) {
+    const bool serverOk = pass();
+    if (afterPass) afterPass(status());
+    if (serverOk) {
       delay = config_.firstRetryMs;
       pause(config_.pollMs);
     } else {

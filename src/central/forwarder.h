@@ -68,7 +68,8 @@ class Forwarder {
   // `attempts` times in all. True when everything was sent.
   bool sendBacklog(int attempts);
   // Passes until stop is asked: polls for new scans, backs off while the server is away.
-  void follow();
+  // `afterPass` (optional) sees the status after each pass.
+  void follow(const std::function<void(const ForwarderStatus&)>& afterPass = {});
 
   void requestStop() { stop_ = true; }
   void clearStop() { stop_ = false; }

@@ -6,6 +6,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "central/central_fixture.h"
 #include "central/tcp_relay.h"
 #include "store/run_database.h"
@@ -110,6 +113,36 @@ TEST_F(FaultTest, ForwarderKilledAndRunAgain) {
   EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)), "ok");
   sqlite3_finalize(q);
   sqlite3_close(db);
+}
+
+TEST_F(FaultTest, FollowingReportsAndStopsCleanlyOnSigterm) {
+  appendScans("Record1", 1, 200, 4);
+  const std::filesystem::path log = data().root() / "forward.out";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::freopen(log.c_str(), "w", stdout);
+    ::execl(KALIVOR_CLI_PATH, KALIVOR_CLI_PATH, "forward", "--central", url().c_str(),
+            "--bench", "bench-a", "--data-dir", data().root().c_str(), "--follow", nullptr);
+    ::_exit(127);
+  }
+  ASSERT_GT(child, 0);
+  ASSERT_TRUE(waitFor([&] { return scalar("SELECT count(*) FROM scans") == "200"; }, 30));
+  // New scans while it follows.
+  appendScans("Record1", 201, 230, 4);
+  ASSERT_TRUE(waitFor([&] { return scalar("SELECT count(*) FROM scans") == "230"; }, 30));
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::ifstream in(log);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("200 scans sent, 0 waiting\n"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("230 scans sent, 0 waiting\n"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("Record1.mdb: 230 scans sent, 0 waiting\n"), std::string::npos)
+      << text.str();
+  expectExactlyOnce("Record1", 230, 4);
 }
 
 TEST_F(FaultTest, ServerRefusingInsertsForAWhile) {
