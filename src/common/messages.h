@@ -26,6 +26,8 @@ class Messages {
  public:
   virtual ~Messages() = default;
   virtual MessageAnswer show(const Message& message) = 0;
+  // Set while the program closes: boxes would only keep a window nobody looks at any more.
+  bool silenced = false;
 
   // A plain OK box titled "KALIVOR" unless a title is given.
   void inform(const std::string& text, const std::string& title = kAppTitle,

@@ -45,10 +45,24 @@ std::string InstrumentLink::receivedText() const {
   return ReplyBuffer.substr(0, std::min<std::size_t>(LastTransferCount, ReplyBuffer.size()));
 }
 
+std::string InstrumentLink::slotName(int slot) const {
+  if (slot >= 0 && slot < kIdentifiedCapacity) {
+    const int entry = slots[static_cast<std::size_t>(slot)].DiscoveredIndex;
+    if (entry >= 0 && entry < kIdentifiedCapacity) {
+      const DiscoveredInstrument& d = identified[static_cast<std::size_t>(entry)];
+      if (!d.Description.empty()) return d.Description;
+      if (!d.Resource.empty()) return d.Resource;
+    }
+  }
+  return "instrument " + intToText(slot + 1);
+}
+
 void InstrumentLink::writeRaw(ViSession session, const std::string& bytes) {
   ViUInt32 written = 0;
-  LastVisaStatus = visa_.viWrite(session, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                 static_cast<ViUInt32>(bytes.size()), &written);
+  LastVisaStatus = gated([&] {
+    return visa_.viWrite(session, reinterpret_cast<const unsigned char*>(bytes.data()),
+                         static_cast<ViUInt32>(bytes.size()), &written);
+  });
   LastTransferCount = written;
 }
 
@@ -56,7 +70,8 @@ void InstrumentLink::readIntoReplyBuffer(ViSession session) {
   ReplyBuffer.assign(kReplyBufferSize, ' ');
   unsigned char buf[kReplyBufferSize];
   ViUInt32 got = 0;
-  LastVisaStatus = visa_.viRead(session, buf, static_cast<ViUInt32>(kReplyBufferSize), &got);
+  LastVisaStatus =
+      gated([&] { return visa_.viRead(session, buf, static_cast<ViUInt32>(kReplyBufferSize), &got); });
   // A misbehaving backend must not make us read past our buffer.
   got = std::min<ViUInt32>(got, static_cast<ViUInt32>(kReplyBufferSize));
   LastTransferCount = got;
@@ -78,10 +93,11 @@ void InstrumentLink::applyReadFailureRule(const char* message) {
 void InstrumentLink::SendCommand(const std::string& command, int slot) {
   const std::string message = command + "\n";
   const ViSession session = sessionOfSlot(slot);
+  gate_->progress(slotName(slot) + ": " + command);
   writeRaw(session, message);
   if (command.find('?') == std::string::npos) return;
   ReplyBuffer.assign(kReplyBufferSize, ' ');
-  clock_.sleep(kQueryPauseMs);
+  gate_->run([this] { clock_.sleep(kQueryPauseMs); });
   readIntoReplyBuffer(session);
   applyReadFailureRule("Timeout");
 }
@@ -125,13 +141,15 @@ void InstrumentLink::DiscoverInstruments() {
   openedSessions_ = 0;
   for (auto& entry : identified) entry = DiscoveredInstrument{};
 
-  LastVisaStatus = visa_.viOpenDefaultRM(&ResourceManager);
+  gate_->progress("Looking for instruments");
+  LastVisaStatus = gated([&] { return visa_.viOpenDefaultRM(&ResourceManager); });
   if (LastVisaStatus < 0) return;
 
   char desc[VI_FIND_BUFLEN + 1] = {};
-  LastVisaStatus = visa_.viFindRsrc(ResourceManager, kFindExpression, &FindList, &FoundCount, desc);
+  LastVisaStatus = gated(
+      [&] { return visa_.viFindRsrc(ResourceManager, kFindExpression, &FindList, &FoundCount, desc); });
   if (LastVisaStatus < 0) {
-    LastVisaStatus = visa_.viClose(ResourceManager);
+    LastVisaStatus = gated([&] { return visa_.viClose(ResourceManager); });
     ResourceManager = 0;
     FindList = 0;
     FoundCount = 0;
@@ -145,10 +163,11 @@ void InstrumentLink::DiscoverInstruments() {
   for (std::size_t i = 0; i < count; ++i) {
     const std::string resource = trimBlanks(ResourceDescriptor);
     ViSession session = 0;
-    LastVisaStatus = visa_.viOpen(ResourceManager, resource.c_str(), 0, 0, &session);
+    gate_->progress("Identifying " + resource);
+    LastVisaStatus = gated([&] { return visa_.viOpen(ResourceManager, resource.c_str(), 0, 0, &session); });
     DeviceSessions[i] = session;
     openedSessions_ = i + 1;
-    LastVisaStatus = visa_.viSetAttribute(session, VI_ATTR_TMO_VALUE, kSessionTimeoutMs);
+    LastVisaStatus = gated([&] { return visa_.viSetAttribute(session, VI_ATTR_TMO_VALUE, kSessionTimeoutMs); });
 
     // Once four are listed there is no room for more: leave the rest unidentified rather than
     // spend up to 30 s per silent resource on instruments that cannot be shown.
@@ -182,10 +201,11 @@ void InstrumentLink::DiscoverInstruments() {
     }
 
     std::memset(desc, 0, sizeof desc);
-    LastVisaStatus = visa_.viFindNext(FindList, desc);
+    LastVisaStatus = gated([&] { return visa_.viFindNext(FindList, desc); });
     if (LastVisaStatus >= 0) ResourceDescriptor = blankPadded(descriptorName(desc));
   }
   if (InstrumentCount > kMaxListed) InstrumentCount = kMaxListed;
+  gate_->progress("");
 }
 
 void InstrumentLink::closeForRefresh() {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/clock.h"
+#include "common/io_gate.h"
 #include "common/messages.h"
 #include "visa/visa_api.h"
 
@@ -64,6 +65,9 @@ class InstrumentLink {
   // Run by the read-failure rule before StopRequested is set and the message is shown: the
   // application installs the run controller's stop here.
   void setStopHook(std::function<void()> hook) { stopHook_ = std::move(hook); }
+  // Where the blocking VISA calls and pauses run (in place unless a window gives its own gate).
+  void setGate(IoGate* gate) { gate_ = gate ? gate : &inlineGate_; }
+  IoGate& gate() { return *gate_; }
 
   bool lastExchangeFailed() const { return isVisaFailure(LastVisaStatus); }
   // The first LastTransferCount characters of ReplyBuffer (what the last read received).
@@ -93,6 +97,17 @@ class InstrumentLink {
 
  private:
   void applyReadFailureRule(const char* message);
+  // Runs one blocking VISA call through the gate; its status is taken on the caller's thread. A
+  // call the gate no longer runs (the program is closing) counts as a lost link.
+  template <typename F>
+  visa::ViStatus gated(F&& call) {
+    if (gate_->cancelled()) return visa::VI_ERROR_CONN_LOST;
+    visa::ViStatus result = visa::VI_ERROR_CONN_LOST;
+    gate_->run([&] { result = call(); });
+    return result;
+  }
+  // "SIM0001 -- 20ch: rout:scan:func? 5" for the progress shown while a call is under way.
+  std::string slotName(int slot) const;
   void readIntoReplyBuffer(visa::ViSession session);
   void writeRaw(visa::ViSession session, const std::string& bytes);
   std::string readRaw(visa::ViSession session);
@@ -101,6 +116,8 @@ class InstrumentLink {
   Clock& clock_;
   Messages& messages_;
   std::function<void()> stopHook_;
+  IoGate inlineGate_;
+  IoGate* gate_ = &inlineGate_;
   std::size_t openedSessions_ = 0;  // sessions opened by the last discovery
 };
 

@@ -99,6 +99,7 @@ ViStatus ScriptedVisa::viRead(ViSession session, unsigned char* buf, ViUInt32 co
   }
   Session& s = it->second;
   const std::string& name = resources[s.resource].name;
+  if (resources[s.resource].beforeRead) resources[s.resource].beforeRead();
   if (s.pending.empty()) {
     clock_.sleep(static_cast<std::uint32_t>(s.timeout));
     calls.push_back({"read", name, "", 0, VI_ERROR_TMO});

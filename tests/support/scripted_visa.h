@@ -20,6 +20,8 @@ struct ScriptedResource {
   // Or a function deciding the answer; used when set.
   std::function<std::string(const std::string& written)> respond;
   bool silent = false;  // never answers: reads time out
+  // Runs at the start of every read of the resource (a test can hold the read there).
+  std::function<void()> beforeRead;
 };
 
 struct VisaCall {

@@ -17,17 +17,24 @@ std::unique_ptr<KalivorApplication> KalivorApplication::create(const ProgramOpti
   app->program_ = std::make_unique<Program>(app->clock_, std::move(setup.api), app->messages_,
                                             app->dialogs_, app->pump_,
                                             resolveDataFolder(options.dataDir));
+  // Instrument calls of discovery, read-back and Apply run beside the window thread.
+  app->gate_ = std::make_unique<ThreadedIoGate>();
+  app->program_->link.setGate(app->gate_.get());
   app->main_ = std::make_unique<MainForm>(*app->program_);
   app->messages_.setParent(app->main_.get());
   app->dialogs_.setParent(app->main_.get());
   MainForm* main = app->main_.get();
   app->pump_.beforeEvents = [main] { main->syncFromCore(); };
+  app->gate_->onIdle = [main] { main->instrumentCallsEnded(); };
+  Program* program = app->program_.get();
+  app->gate_->holdInput = [program] { return !program->run.running(); };
   app->wireWindows();
   return app;
 }
 
 KalivorApplication::~KalivorApplication() {
   pump_.beforeEvents = nullptr;
+  if (gate_) gate_->onIdle = nullptr;
   main_.reset();
 }
 

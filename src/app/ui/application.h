@@ -7,6 +7,7 @@
 #include "app/program.h"
 #include "app/ui/main_form.h"
 #include "common/ui/qt_seams.h"
+#include "common/ui/threaded_io_gate.h"
 #include "visa/visa_factory.h"
 
 namespace kalivor {
@@ -33,6 +34,7 @@ class KalivorApplication {
   QtMessages messages_;
   QtDialogs dialogs_;
   QtEventPump pump_;
+  std::unique_ptr<ThreadedIoGate> gate_;  // outlives the program that calls through it
   std::unique_ptr<Program> program_;
   std::unique_ptr<MainForm> main_;
 };

@@ -114,7 +114,9 @@ void MainForm::buildMenus() {
   Exit_comm->setObjectName("Exit_comm");
 
   connect(Connect_to_Instrument_Menu, &QAction::triggered, this, &MainForm::Add_Remove_Instruments_Button_Click);
-  connect(Set_Scan_Control_Menu, &QAction::triggered, this, [this] { if (openScanSettings) openScanSettings(); });
+  connect(Set_Scan_Control_Menu, &QAction::triggered, this, [this] {
+    if (openScanSettings && !operationUnderWay()) openScanSettings();
+  });
   connect(Start_Reading_Menu, &QAction::triggered, this, &MainForm::StartReading_Click);
   connect(Stop_Reading_Menu, &QAction::triggered, this, &MainForm::StopReading_Click);
   connect(Record_View_Menu, &QAction::triggered, this, [this] { if (openRecordView) openRecordView(); });
@@ -343,8 +345,14 @@ void MainForm::syncFromCore() {
   NowTimeSeconds->setText(toQt(d.NowTimeSeconds));
 }
 
+bool MainForm::operationUnderWay() const { return p_.link.gate().busy(); }
+
+void MainForm::instrumentCallsEnded() {
+  if (closeRequested_ && !p_.run.running()) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
 void MainForm::StartReading_Click() {
-  if (p_.run.running()) return;
+  if (p_.run.running() || operationUnderWay()) return;
   syncFromCore();
   p_.run.StartReading_Click();
   syncFromCore();
@@ -357,7 +365,7 @@ void MainForm::StopReading_Click() {
 }
 
 void MainForm::Add_Remove_Instruments_Button_Click() {
-  if (p_.run.running()) return;
+  if (p_.run.running() || operationUnderWay()) return;
   connectForm_.reset();
   if (unloadDataTable) unloadDataTable();
   connectForm_ = std::make_unique<Connect_Form>(p_.selection, this);
@@ -385,6 +393,16 @@ void MainForm::fetchDone(int) { syncFromCore(); }
 void MainForm::runEnded() { syncFromCore(); }
 
 void MainForm::closeEvent(QCloseEvent* event) {
+  if (operationUnderWay()) {
+    // An instrument call is still running on the gate's thread (up to a 30 s time-out): start
+    // no further call, leave the screen at once and finish closing when the call has returned.
+    closeRequested_ = true;
+    p_.link.gate().cancel();
+    p_.messages.silenced = true;
+    hide();
+    event->ignore();
+    return;
+  }
   if (p_.run.running()) {
     // The run loop is further up this call stack: stop it, and close once it has unwound and
     // closed its records.

@@ -39,6 +39,11 @@ class MainForm final : public QMainWindow, public RunObserver {
   void load();
   // Brings every control up to date with the core.
   void syncFromCore();
+  // An instrument call (discovery, read-back, Apply) is under way on the I/O gate: nothing that
+  // talks to the instruments may start.
+  bool operationUnderWay() const;
+  // The I/O gate has returned from its last call: finish a close that had to wait for it.
+  void instrumentCallsEnded();
 
   // Handlers.
   void StartReading_Click();

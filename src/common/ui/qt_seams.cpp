@@ -42,6 +42,7 @@ class ReturnFocus {
 }  // namespace
 
 MessageAnswer QtMessages::show(const Message& m) {
+  if (silenced) return m.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
   const ReturnFocus back(ownerWindow(parent_));
   QMessageBox box(back.owner());
   box.setWindowTitle(toQt(m.title));
