@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "app/program.h"
@@ -67,6 +68,19 @@ struct IoGateWindowTest : ::testing::Test {
     };
   }
   ~IoGateWindowTest() override { latch.release(); }
+
+  // Runs `act` on the window thread once the hanging read has been reached and `ready` holds
+  // (checked every few milliseconds, so the test does not depend on how busy the machine is).
+  void whenHanging(std::function<bool()> ready, std::function<void()> act) {
+    auto* poll = new QTimer(form.get());
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [this, poll, ready, act] {
+      if (!latch.waiting() || (ready && !ready())) return;
+      poll->stop();
+      act();
+    });
+    poll->start();
+  }
 
   void build() {
     program = std::make_unique<Program>(clock, std::make_unique<Forward>(visa), messages, dialogs,
@@ -125,8 +139,7 @@ TEST_F(IoGateWindowTest, WindowKeepsWorkingWhileAnIdentityReadHangs) {
   bool startedSecond = false;
   QString note;
   // Runs inside the start-up discovery, while the second meter's read hangs on the gate's thread.
-  QTimer::singleShot(ThreadedIoGate::kProgressDelayMs + 100, [&] {
-    EXPECT_TRUE(latch.waiting());
+  whenHanging([&] { return gate.progressNote() && gate.progressNote()->isVisible(); }, [&] {
     EXPECT_TRUE(form->operationUnderWay());
     QTabBar* bar = form->SSTab1->tabBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
@@ -152,8 +165,7 @@ TEST_F(IoGateWindowTest, WindowKeepsWorkingWhileAnIdentityReadHangs) {
 TEST_F(IoGateWindowTest, CloseBoxDuringAHangingReadLeavesAtOnceAndEndsAfterIt) {
   build();
   bool hiddenAtOnce = false;
-  QTimer::singleShot(50, [&] {
-    EXPECT_TRUE(latch.waiting());
+  whenHanging(nullptr, [&] {
     form->close();
     hiddenAtOnce = !form->isVisible() && form->closing();
     latch.release();
