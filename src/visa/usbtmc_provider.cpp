@@ -91,7 +91,8 @@ struct UsbtmcProvider::Shared {
 };
 
 std::string UsbtmcDevice::resource() const {
-  std::string r = "USB0::" + hex4(vendorId) + "::" + hex4(productId) + "::" + serial;
+  std::string r = "USB0::" + hex4(vendorId) + "::" + hex4(productId) + "::" +
+                  (serial.empty() ? std::string(kNoSerialName) : serial);
   if (interfaceNumber != 0) r += "::" + std::to_string(interfaceNumber);
   return r + "::INSTR";
 }
@@ -121,8 +122,13 @@ std::optional<UsbResourceName> parseUsbResourceName(std::string_view text) {
 }
 
 bool matchesDevice(const UsbResourceName& name, const UsbtmcDevice& device) {
-  return name.vendorId == device.vendorId && name.productId == device.productId &&
-         equalsIgnoreCase(stripTrailing(name.serial), stripTrailing(device.serial)) &&
+  const std::string asked = stripTrailing(name.serial);
+  const std::string own = stripTrailing(device.serial);
+  // A device without a serial number answers to the name it is listed with, and to the empty
+  // field that earlier versions listed.
+  const bool serialMatches =
+      equalsIgnoreCase(asked, own) || (own.empty() && equalsIgnoreCase(asked, kNoSerialName));
+  return name.vendorId == device.vendorId && name.productId == device.productId && serialMatches &&
          (!name.interfaceNumber || *name.interfaceNumber == device.interfaceNumber);
 }
 
@@ -290,7 +296,9 @@ std::vector<std::string> UsbtmcProvider::listResources() {
     std::string line = r + " on " + d.node;
     const std::string label = trimBlanks(d.manufacturer + " " + d.product);
     if (!label.empty()) line += " (" + label + ")";
-    if (d.serial.empty()) line += ", the device reports no serial number";
+    if (d.serial.empty()) {
+      line += std::string(", the device reports no serial number (named ") + kNoSerialName + ")";
+    }
     listingNotes_.push_back(line);
 
     const int a = io_->access(d.node, R_OK | W_OK);

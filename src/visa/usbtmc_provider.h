@@ -25,6 +25,8 @@ inline constexpr std::uint32_t kUsbtmcMinTimeoutMs = 100;
 // A warning VISA gives when an attribute value could not be applied as asked.
 inline constexpr ViStatus VI_WARN_NSUP_ATTR_STATE = 0x3FFF0084;
 
+inline constexpr const char* kNoSerialName = "NONE";
+
 struct UsbtmcDevice {
   std::string entry;  // "usbtmc0" under /sys/class/usbmisc
   std::string node;   // "/dev/usbtmc0"
@@ -35,7 +37,9 @@ struct UsbtmcDevice {
   std::string manufacturer;
   std::string product;
 
-  // "USB0::0x1AB1::0x0588::SN123::INSTR", with "::IF" before "::INSTR" when IF is not 0.
+  // "USB0::0x1AB1::0x0588::SN123::INSTR", with "::IF" before "::INSTR" when IF is not 0. A device
+  // without a serial number is named with kNoSerialName in its place: an empty field is refused
+  // by other VISA tools.
   std::string resource() const;
 };
 

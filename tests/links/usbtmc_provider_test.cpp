@@ -75,7 +75,7 @@ TEST_F(UsbtmcTest, ListsDevicesInNodeOrderWithTheirResourceNames) {
 
   EXPECT_EQ(provider.listResources(),
             (std::vector<std::string>{"USB0::0x1AB1::0x0588::DM3R1234::INSTR",
-                                      "USB0::0x0957::0x0607::::INSTR",
+                                      "USB0::0x0957::0x0607::NONE::INSTR",
                                       "USB0::0x05E6::0x6500::SN77::2::INSTR"}));
   const auto notes = provider.notes();
   EXPECT_TRUE(
@@ -87,6 +87,31 @@ TEST_F(UsbtmcTest, ListsDevicesInNodeOrderWithTheirResourceNames) {
   EXPECT_EQ(devices[2].node, "/dev/usbtmc10");
   EXPECT_EQ(devices[2].interfaceNumber, 2u);
   EXPECT_EQ(devices[1].serial, "");
+}
+
+// Other VISA tools refuse an empty field; the name a device without serial gets opens it, as
+// does the empty field of earlier listings, and never a device that has a serial.
+TEST_F(UsbtmcTest, ADeviceWithoutSerialGetsANameOtherToolsAcceptAndOpensByIt) {
+  plug({.entry = "usbtmc0", .busPath = "1-3", .serial = std::nullopt});
+  plug({.entry = "usbtmc1", .busPath = "1-4", .idProduct = "0589", .serial = std::string("NONE")});
+  plug({.entry = "usbtmc2", .busPath = "1-5", .idProduct = "058a"});
+  const auto listed = provider.listResources();
+  ASSERT_EQ(listed.size(), 3u);
+  EXPECT_EQ(listed[0], "USB0::0x1AB1::0x0588::NONE::INSTR");
+  for (const std::string& r : listed) {
+    EXPECT_EQ(r.find("::::"), std::string::npos) << r;
+    const auto n = parseUsbResourceName(r);
+    ASSERT_TRUE(n) << r;
+    EXPECT_FALSE(n->serial.empty()) << r;
+  }
+  EXPECT_TRUE(anyNoteHas(provider.notes(), "no serial number (named NONE)"));
+
+  openOk("usb0::0x1ab1::0x0588::none::instr");
+  openOk("USB0::0x1AB1::0x0588::::INSTR");
+  EXPECT_EQ(io->devices["/dev/usbtmc0"].opens, 2);
+  std::unique_ptr<DeviceSession> s;
+  EXPECT_EQ(provider.open("USB0::0x1AB1::0x058A::NONE::INSTR", &s), VI_ERROR_RSRC_NFOUND);
+  EXPECT_EQ(io->devices["/dev/usbtmc2"].opens, 0);
 }
 
 TEST_F(UsbtmcTest, SerialPaddingFromTheDeviceIsNotPartOfTheName) {

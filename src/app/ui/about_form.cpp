@@ -10,8 +10,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <memory>
+#include <utility>
 
 #include "app/product_info.h"
+#include "common/paths.h"
 #include "common/ui/qt_seams.h"
 #include "common/messages.h"
 
@@ -36,7 +38,13 @@ QIcon programIcon() {
 }
 
 About_Form::About_Form(Messages& messages, QWidget* parent)
-    : QWidget(parent), openUrl(&QDesktopServices::openUrl), messages_(messages) {
+    : About_Form(messages, aboutPage(executableFolder(), KALIVOR_SOURCE_README), parent) {}
+
+About_Form::About_Form(Messages& messages, AboutPage page, QWidget* parent)
+    : QWidget(parent),
+      openUrl(&QDesktopServices::openUrl),
+      messages_(messages),
+      page_(std::move(page)) {
   initAboutResources();
   setWindowFlag(Qt::Window);
   setObjectName("About_Form");
@@ -60,9 +68,9 @@ About_Form::About_Form(Messages& messages, QWidget* parent)
   Label2 = label("Label2", product::kVersionLine);
   Label3 = label("Label3", product::kInfoLine1);
   Label3->setWordWrap(true);
-  Label4 = label("Label4", product::kInfoLine2);
+  Label4 = label("Label4", QString::fromStdString(page_.shown));
   Label4->setCursor(Qt::PointingHandCursor);
-  Label4->setToolTip(product::kWebAddress);
+  Label4->setToolTip(pageUrl().toDisplayString());
   QFont link = Label4->font();
   link.setUnderline(true);
   Label4->setFont(link);
@@ -95,11 +103,15 @@ bool About_Form::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+QUrl About_Form::pageUrl() const {
+  return page_.file.empty() ? QUrl(QString::fromStdString(page_.manPage))
+                            : QUrl::fromLocalFile(QString::fromStdString(page_.file));
+}
+
 void About_Form::Label4_Click() {
-  const QUrl url(product::kWebAddress);
-  if (!openUrl || !openUrl(url)) {
-    const std::string address = product::kWebAddress;
-    messages_.inform("No web browser could be started to show " + address + ".", kAppTitle,
+  if (!openUrl || !openUrl(pageUrl())) {
+    const std::string address = page_.file.empty() ? page_.manPage : page_.file;
+    messages_.inform("No viewer could be started to show " + address + ".", kAppTitle,
                      MessageIcon::Exclamation);
   }
 }

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// About_Form ("About KALIVOR"): the program's name, version, information lines and logo; a click
-// on the address line opens the web page in the default browser.
+// About_Form ("About KALIVOR"): the program's name, version, information line and logo; a click
+// on the address line opens the README (or the manual page) with the desktop's viewer.
 #include <QIcon>
 #include <QUrl>
 #include <QWidget>
 #include <functional>
+
+#include "app/about_page.h"
 
 class QLabel;
 class QPushButton;
@@ -22,11 +24,13 @@ class About_Form final : public QWidget {
   Q_OBJECT
  public:
   explicit About_Form(Messages& messages, QWidget* parent = nullptr);
+  // The same with the address line's page chosen by the caller (tests).
+  About_Form(Messages& messages, AboutPage page, QWidget* parent = nullptr);
 
   void Label4_Click();
   void Command1_Click() { close(); }
 
-  // Opens an address in the default browser; returns false when none could be started.
+  // Opens an address with the desktop's viewer; returns false when none could be started.
   // Tests put a stand-in here.
   std::function<bool(const QUrl&)> openUrl;
 
@@ -37,7 +41,10 @@ class About_Form final : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  QUrl pageUrl() const;
+
   Messages& messages_;
+  AboutPage page_;
 };
 
 }  // namespace kalivor

@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
+#include <filesystem>
 #include <vector>
 
 #include "app/product_info.h"
@@ -50,7 +51,13 @@ TEST_F(AboutFormTest, ShowsTheProductTextsAndTheLogo) {
   EXPECT_EQ(label("Label1")->text(), "KALIVOR");
   EXPECT_EQ(label("Label2")->text(), "version 2.40");
   EXPECT_EQ(label("Label3")->text(), product::kInfoLine1);
-  EXPECT_EQ(label("Label4")->text(), product::kInfoLine2);
+  // A copy run from its build folder shows the source README, no made-up web address.
+  const QString readme =
+      QString::fromStdString(std::filesystem::canonical(KALIVOR_SOURCE_README).string());
+  EXPECT_EQ(label("Label4")->text(), readme);
+  for (QLabel* l : form->findChildren<QLabel*>()) {
+    EXPECT_FALSE(l->text().contains("example")) << l->text().toStdString();
+  }
   EXPECT_EQ(label("Label4")->cursor().shape(), Qt::PointingHandCursor);
   ASSERT_TRUE(label("Picture1"));
   const QPixmap logo = label("Picture1")->pixmap();
@@ -62,24 +69,43 @@ TEST_F(AboutFormTest, ShowsTheProductTextsAndTheLogo) {
   testing::screenshot(*form, "about_form");
 }
 
-TEST_F(AboutFormTest, ClickingTheAddressLineOpensTheWebPage) {
+TEST_F(AboutFormTest, ClickingTheAddressLineOpensTheReadme) {
   QTest::mouseClick(label("Label3"), Qt::LeftButton);
   EXPECT_TRUE(opened.empty());
   QTest::mouseClick(label("Label4"), Qt::RightButton);
   EXPECT_TRUE(opened.empty());
   QTest::mouseClick(label("Label4"), Qt::LeftButton);
   ASSERT_EQ(opened.size(), 1u);
-  EXPECT_EQ(opened[0], QUrl(product::kWebAddress));
-  EXPECT_TRUE(opened[0].isValid());
+  EXPECT_TRUE(opened[0].isLocalFile()) << opened[0].toString().toStdString();
+  EXPECT_EQ(std::filesystem::path(opened[0].toLocalFile().toStdString()),
+            std::filesystem::canonical(KALIVOR_SOURCE_README));
   EXPECT_TRUE(messages.shown.empty());
 
-  // No browser: said so, instead of nothing happening.
+  // No viewer: said so, instead of nothing happening.
   browserStarts = false;
   QTest::mouseClick(label("Label4"), Qt::LeftButton);
   EXPECT_EQ(opened.size(), 2u);
   ASSERT_EQ(messages.shown.size(), 1u);
-  EXPECT_NE(messages.shown[0].text.find(product::kWebAddress), std::string::npos);
+  EXPECT_NE(messages.shown[0].text.find("README.md"), std::string::npos) << messages.shown[0].text;
   EXPECT_EQ(messages.shown[0].title, "KALIVOR");
+}
+
+TEST(AboutFormPage, WithoutAReadmeTheManualPageIsOpened) {
+  testing::qtApp();
+  RecordingMessages messages;
+  AboutPage page;
+  page.shown = "man kalivor";
+  About_Form form(messages, page);
+  std::vector<QUrl> opened;
+  form.openUrl = [&](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  };
+  EXPECT_EQ(form.Label4->text(), "man kalivor");
+  form.show();
+  QTest::mouseClick(form.Label4, Qt::LeftButton);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], QUrl("man:kalivor(1)"));
 }
 
 TEST_F(AboutFormTest, ExitClosesAndUnloadsTheWindow) {
