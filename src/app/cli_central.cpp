@@ -253,6 +253,9 @@ int commandExport(const CentralOptions& o, std::ostream& out, std::ostream& err)
   }
   std::string error;
   const bool read = central::readCentralRecord(conn, bench, name, page, error);
+  if (!read && contains(error, "does not exist")) {
+    error = "the central database holds no KALIVOR records yet";
+  }
   if (csv != nullptr) {
     if (auto st = store::closeCsv(csv, file); !st.ok() && failure.empty()) failure = st.error;
   }

@@ -262,6 +262,12 @@ TEST_F(ForwardTest, CliRecordsListsRunsAndExportEqualsTheLocalExport) {
 TEST_F(ForwardTest, CliRefusesBadUsageAndAnUnreachableServerKeepsTheBacklog) {
   appendScans("Record1", 1, 5);
   std::string out, err;
+  // A database no bench has reached yet.
+  EXPECT_EQ(cli({"records", "--central", url()}, out, err), 0);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "kalivor-cli: the central database holds no KALIVOR runs yet\n");
+  EXPECT_EQ(cli({"export", "Record1", "-", "--central", url()}, out, err), 1);
+  EXPECT_EQ(err, "kalivor-cli: the central database holds no KALIVOR records yet\n");
   EXPECT_EQ(cli({"forward", "--data-dir", data().root().string()}, out, err), 2);
   EXPECT_NE(err.find("forward needs --central URL"), std::string::npos) << err;
   EXPECT_EQ(cli({"forward", "--central", url(), "--batch", "0"}, out, err), 2);
