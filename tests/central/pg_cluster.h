@@ -84,8 +84,12 @@ class PgCluster {
       error_ = "initdb failed: " + readLog();
       return false;
     }
-    port_ = freeLocalPort();
-    return start();
+    // Another test run on this machine may take the free port before the server binds it.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      port_ = freeLocalPort();
+      if (start()) return true;
+    }
+    return false;
   }
 
   bool start() {
