@@ -38,11 +38,17 @@ const char* kUsage =
     "                       apply as above and run the scans; each instrument logs into its\n"
     "                       record DIR/db/RecordK.mdb (none when omitted); one line per stored\n"
     "                       scan; Ctrl+C stops the run cleanly\n"
-    "  records [--data-dir DIR]\n"
-    "                       list the record files (DIR/db/*.mdb)\n"
-    "  export NAME FILE.csv [--data-dir DIR]\n"
-    "                       append every scan of record NAME to FILE.csv as the record\n"
-    "                       browser exports it; FILE - writes to standard output\n"
+    "  records [--json] [--data-dir DIR]\n"
+    "                       list the record files (DIR/db/*.mdb); --json: name, size, scans,\n"
+    "                       first and last time and the runs of each\n"
+    "  export NAME FILE [--format csv|tidy] [--from X] [--to Y] [--data-dir DIR]\n"
+    "                       append the scans of record NAME to FILE: csv as the record browser\n"
+    "                       exports it, tidy one line per reading (time, serial, channel,\n"
+    "                       function, value, unit, raw); FILE - writes to standard output\n"
+    "  stats NAME [--from X] [--to Y] [--json] [--data-dir DIR]\n"
+    "                       per channel: count, last, min, max, mean, standard deviation and\n"
+    "                       when min and max were read; X and Y are scan numbers or times\n"
+    "                       \"yyyy/MM/dd hh:mm:ss\"\n"
     "\n"
     "Instrument options:\n"
     "  --simulate [FILE]    use simulated instruments instead of real ones: those described by\n"
@@ -76,6 +82,8 @@ struct CommonOptions {
   bool help = false;
   bool version = false;
   bool json = false;
+  std::string format = "csv";
+  ScanRangeArgs range;
 };
 
 // Parses the options every command shares; returns an error text for bad usage. Each option is
@@ -92,6 +100,11 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, st
       {"--json", "", V::None, "", [&](const std::string&) { o.json = true; }},
       {"--use", "", V::Required, "N:SETUP.ini", [&](const std::string& v) { o.uses.push_back(v); }},
       {"--template", "", V::Required, "N", [&](const std::string& v) { o.templateOf = v; }},
+      {"--format", "", V::Required, "csv or tidy", [&](const std::string& v) { o.format = v; }},
+      {"--from", "", V::Required, "a scan number or a time",
+       [&](const std::string& v) { o.range.from = v; }},
+      {"--to", "", V::Required, "a scan number or a time",
+       [&](const std::string& v) { o.range.to = v; }},
   });
   return parseCommandLine(args, from, options, o.positional);
 }
@@ -213,14 +226,22 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       err << "kalivor-cli: records takes no arguments (got \"" << o.positional[0] << "\")\n";
       return 2;
     }
-    return commandRecords(o.dataDir, out, err);
+    return commandRecords(o.dataDir, out, err, o.json);
   }
   if (command == "export") {
     if (o.positional.size() != 2) {
-      err << "kalivor-cli: export needs NAME FILE.csv\n";
+      err << "kalivor-cli: export needs NAME FILE\n";
       return 2;
     }
-    return commandExport(o.dataDir, o.positional[0], o.positional[1], out, err);
+    return commandExport(o.dataDir, o.positional[0], o.positional[1], out, err, o.format,
+                         o.range);
+  }
+  if (command == "stats") {
+    if (o.positional.size() != 1) {
+      err << "kalivor-cli: stats needs NAME\n";
+      return 2;
+    }
+    return commandStats(o.dataDir, o.positional[0], o.range, o.json, out, err);
   }
   if (command == "setup") {
     const auto n = strictNumber(o.templateOf);

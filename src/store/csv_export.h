@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// CSV export of records: every field in double quotes (a quote inside doubled), comma-separated,
-// lines ended by CR LF; each page of up to 1000 scans is preceded by the column-title line.
+// Export of records. CSV as the browser writes it: every field in double quotes (a quote inside
+// doubled), comma-separated, lines ended by CR LF; each page of up to 1000 scans is preceded by
+// the column-title line. Tidy: one line per reading (time, serial, channel, function, value,
+// unit, raw text) under one title line, the form analysis tools read without cleaning.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "store/record_scan.h"
 #include "store/store_types.h"
 
 namespace kalivor::store {
@@ -37,5 +41,49 @@ StoreStatus exportRecordCsv(const std::filesystem::path& recordFile, std::FILE* 
 StoreStatus exportRecordCsv(const std::filesystem::path& recordFile,
                             const std::filesystem::path& csvFile,
                             std::int64_t* rowsWritten = nullptr);
+
+enum class ExportFormat { Csv, Tidy };
+
+struct ExportOptions {
+  ExportFormat format = ExportFormat::Csv;
+  ScanSelection selection;  // all scans when both ends are none
+  // Tidy: start with the title line (not when appending to a file that already holds lines).
+  bool titleLine = true;
+};
+
+// The title line of the tidy form.
+inline constexpr const char* kTidyTitleLine = "time,serial,channel,function,value,unit,raw\r\n";
+
+// Appends one field of a tidy line, quoted only where it must be (a comma, quote or line end).
+void appendTidyField(std::string& out, std::string_view field);
+
+// The unit a channel function measures in ("V", "A", "Ohm", "Hz", "s", "C"); empty when unknown.
+std::string_view functionUnit(std::string_view function);
+
+// Exports the selected scans of a record to `out`. CSV: a selection starts its own page (title
+// line first); without one the output is exportRecordCsv's. The record is only read.
+StoreStatus exportRecord(const std::filesystem::path& recordFile, std::FILE* out,
+                         const std::string& outName, const ExportOptions& options,
+                         std::int64_t* scansWritten = nullptr);
+// The same appended to `file`. Should writing fail (a full disk), the file is cut back to what
+// it held before (a file that did not exist is removed): never half a line.
+StoreStatus exportRecord(const std::filesystem::path& recordFile,
+                         const std::filesystem::path& file, ExportOptions options,
+                         std::int64_t* scansWritten = nullptr);
+
+// Appending to a file so that a failure can be undone: remembers the size it had.
+class AppendRollback {
+ public:
+  explicit AppendRollback(std::filesystem::path file);
+  bool existedBefore() const { return existed_; }
+  std::uintmax_t sizeBefore() const { return size_; }
+  // Cuts the file back to its size before (removes it when it did not exist).
+  void restore() const;
+
+ private:
+  std::filesystem::path file_;
+  bool existed_ = false;
+  std::uintmax_t size_ = 0;
+};
 
 }  // namespace kalivor::store

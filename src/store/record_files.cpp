@@ -35,7 +35,8 @@ StoreStatus recordFilePath(const std::filesystem::path& dataFolder, std::string_
                            std::filesystem::path& out) {
   if (!isSafeRecordName(name)) {
     return StoreStatus::failure("The record name \"" + escapeControl(name) +
-                                "\" is not allowed: use letters, digits, blanks, - and _ only.");
+                                "\" is not allowed: use letters, digits, blanks, - and _ only,"
+                                " with no blank at its start or end.");
   }
   out = recordFolder(dataFolder) / (std::string(name) + kRecordExtension);
   return StoreStatus::success();

@@ -19,8 +19,9 @@ inline constexpr const char* kRecordExtension = ".mdb";
 // <dataFolder>/db
 std::filesystem::path recordFolder(const std::filesystem::path& dataFolder);
 
-// A record name may hold ASCII letters, digits, blanks, '-' and '_' only (and at least one that is
-// not a blank), so that a name can never reach outside the db folder or make an odd file name.
+// A record name may hold ASCII letters, digits, blanks, '-' and '_' only, neither starting nor
+// ending with a blank, so that a name can never reach outside the db folder or make an odd file
+// name.
 bool isSafeRecordName(std::string_view name);
 
 // <dataFolder>/db/<name>.mdb, or a message when the name is not safe.

@@ -19,11 +19,22 @@ std::filesystem::path lockFilePath(const std::filesystem::path& recordFile) {
   return p;
 }
 
+namespace {
+
+std::string readAll(int fd) {
+  char buf[128];
+  const ssize_t n = ::pread(fd, buf, sizeof buf, 0);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+}  // namespace
+
 RecordLock& RecordLock::operator=(RecordLock&& other) noexcept {
   if (this != &other) {
     release();
     fd_ = other.fd_;
     path_ = std::move(other.path_);
+    previous_ = std::move(other.previous_);
     other.fd_ = -1;
   }
   return *this;
@@ -59,6 +70,7 @@ StoreStatus RecordLock::acquire(const std::filesystem::path& recordFile, bool* b
         held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
       fd_ = fd;
       path_ = lockPath;
+      previous_ = readAll(fd);
       return StoreStatus::success();
     }
     ::close(fd);
@@ -68,7 +80,14 @@ StoreStatus RecordLock::acquire(const std::filesystem::path& recordFile, bool* b
       detail::recordFailureText(recordFile, "open", "it is in use by another run"));
 }
 
+bool RecordLock::writeIdentity(const std::string& identity) {
+  if (fd_ < 0 || ::ftruncate(fd_, 0) != 0) return false;
+  return ::pwrite(fd_, identity.data(), identity.size(), 0) ==
+         static_cast<ssize_t>(identity.size());
+}
+
 void RecordLock::release() {
+  previous_.clear();
   if (fd_ < 0) return;
   ::unlink(path_.c_str());
   ::close(fd_);
@@ -83,6 +102,29 @@ bool isRecordInUse(const std::filesystem::path& recordFile) {
   const bool busy = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   ::close(fd);
   return busy;
+}
+
+}  // namespace kalivor::store
+
+namespace kalivor::store {
+
+std::string recordIdentity(const std::filesystem::path& recordFile) {
+  struct stat st{};
+  if (::stat(recordFile.c_str(), &st) != 0) return {};
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+std::string lockedIdentity(const std::filesystem::path& recordFile) {
+  const int fd = ::open(lockFilePath(recordFile).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return {};
+  std::string identity = readAll(fd);
+  ::close(fd);
+  return identity;
+}
+
+bool journalsBelongElsewhere(const std::filesystem::path& recordFile) {
+  const std::string locked = lockedIdentity(recordFile);
+  return !locked.empty() && locked != recordIdentity(recordFile);
 }
 
 }  // namespace kalivor::store

@@ -95,11 +95,69 @@ int renumberSetBased(sqlite3* db, std::int64_t* changed) {
   return SQLITE_OK;
 }
 
+// The scan numbers the record's description refers to (RUNS, ALARMS) follow their rows through
+// renumbering: before it, each referenced number is tied to the first stored row that carries
+// it; afterwards the reference takes that row's new number. A number no row carries is left.
+bool hasReferences(sqlite3* db) {
+  Statement q;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND"
+                         " (name = 'RUNS' COLLATE NOCASE OR name = 'ALARMS' COLLATE NOCASE)",
+                         -1, q.out(), nullptr) != SQLITE_OK ||
+      sqlite3_step(q.get()) != SQLITE_ROW) {
+    return false;
+  }
+  return sqlite3_column_int(q.get(), 0) == 2;
+}
+
+constexpr const char* kTieReferences =
+    "DROP TABLE IF EXISTS temp.kalivor_refs;"
+    "DROP TABLE IF EXISTS temp.kalivor_ties;"
+    "CREATE TEMP TABLE kalivor_refs(t TEXT PRIMARY KEY);"
+    "CREATE TEMP TABLE kalivor_ties(t TEXT PRIMARY KEY, rid INTEGER);"
+    "INSERT OR IGNORE INTO temp.kalivor_refs SELECT CAST(k AS TEXT) FROM"
+    " (SELECT first_num AS k FROM RUNS UNION SELECT last_num FROM RUNS"
+    "  UNION SELECT num FROM ALARMS UNION SELECT cleared_num FROM ALARMS) WHERE k IS NOT NULL;"
+    "INSERT INTO temp.kalivor_ties SELECT NUM, min(rowid) FROM DATA"
+    " WHERE NUM IN (SELECT t FROM temp.kalivor_refs) GROUP BY NUM;";
+
+// Each reference column gets the new number of its tied row.
+std::string followSql(const char* table, const char* column) {
+  const std::string c = column;
+  return std::string("UPDATE ") + table + " SET " + c +
+         " = (SELECT CAST(d.NUM AS INTEGER) FROM temp.kalivor_ties m JOIN DATA d"
+         " ON d.rowid = m.rid WHERE m.t = CAST(" + table + "." + c + " AS TEXT))"
+         " WHERE CAST(" + c + " AS TEXT) IN (SELECT t FROM temp.kalivor_ties);";
+}
+
+int followReferences(sqlite3* db) {
+  const std::string sql = followSql("RUNS", "first_num") + followSql("RUNS", "last_num") +
+                          followSql("ALARMS", "num") + followSql("ALARMS", "cleared_num");
+  return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+}
+
+void dropTies(sqlite3* db) {
+  sqlite3_exec(db, "DROP TABLE IF EXISTS temp.kalivor_refs; DROP TABLE IF EXISTS temp.kalivor_ties;",
+               nullptr, nullptr, nullptr);
+}
+
 }  // namespace
 
 int renumberRows(sqlite3* db, RenumberMethod method, std::int64_t* changed) {
-  return method == RenumberMethod::RowByRow ? renumberRowByRow(db, changed)
-                                            : renumberSetBased(db, changed);
+  if (changed != nullptr) *changed = 0;
+  bool needed = false;
+  int rc = renumberNeeded(db, needed);
+  if (rc != SQLITE_OK || !needed) return rc;
+  const bool references = hasReferences(db);
+  if (references && (rc = sqlite3_exec(db, kTieReferences, nullptr, nullptr, nullptr)) != SQLITE_OK) {
+    dropTies(db);
+    return rc;
+  }
+  rc = method == RenumberMethod::RowByRow ? renumberRowByRow(db, changed)
+                                          : renumberSetBased(db, changed);
+  if (rc == SQLITE_OK && references) rc = followReferences(db);
+  if (references) dropTies(db);
+  return rc;
 }
 
 int renumberNeeded(sqlite3* db, bool& needed) {

@@ -162,6 +162,12 @@ void removeOrphanJournals(const std::filesystem::path& file) {
   }
 }
 
+std::filesystem::path companionPath(const std::filesystem::path& file, const char* suffix) {
+  std::filesystem::path p = file;
+  p += suffix;
+  return p;
+}
+
 void syncFolder(const std::filesystem::path& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -237,6 +243,13 @@ StoreStatus RunDatabase::OpenRunDatabase(const std::filesystem::path& recordFile
     CloseRunDatabase();
     return st;
   };
+  // A run killed while its record was replaced left journals of that other file; they must not
+  // be replayed over this one.
+  const std::string identity = recordIdentity(recordFile);
+  if (!lock_.previousIdentity().empty() && lock_.previousIdentity() != identity) {
+    removeOrphanJournals(recordFile);
+  }
+  lock_.writeIdentity(identity);
   // Asked before SQLite opens it: a read-only connection to a record in WAL mode creates -wal and
   // -shm companions with the record's read-only permissions and leaves them behind, and they would
   // keep the record from being written even after it is made writable again.
@@ -258,12 +271,6 @@ StoreStatus RunDatabase::OpenRunDatabase(const std::filesystem::path& recordFile
     return fail(StoreStatus::failure(
         detail::recordFailureText(recordFile, "open", "the file is read-only")));
   }
-  // If another connection keeps the file from switching journal modes, the current mode stays;
-  // every mode is durable with synchronous=FULL.
-  sqlite3_exec(db_.handle(),
-               journal == RunJournal::Wal ? "PRAGMA journal_mode=WAL"
-                                          : "PRAGMA journal_mode=DELETE",
-               nullptr, nullptr, nullptr);
   if (StoreStatus st = db_.exec("PRAGMA synchronous=FULL", "open"); !st.ok()) return fail(st);
 
   if (StoreStatus st = db_.exec("BEGIN IMMEDIATE", "renumber the scans of"); !st.ok()) {
@@ -291,7 +298,17 @@ StoreStatus RunDatabase::OpenRunDatabase(const std::filesystem::path& recordFile
     sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     return fail(st);
   }
+  // Only a record that has passed the renumbering walk (every row read) switches journal mode:
+  // the switch writes the file's header, and a damaged record that is then refused must be left
+  // exactly as it was. If another connection keeps the file from switching, the current mode
+  // stays; every mode is durable with synchronous=FULL.
+  sqlite3_exec(db_.handle(),
+               journal == RunJournal::Wal ? "PRAGMA journal_mode=WAL"
+                                          : "PRAGMA journal_mode=DELETE",
+               nullptr, nullptr, nullptr);
   if (StoreStatus st = db_.prepare(insertSql(), insert_, "open"); !st.ok()) return fail(st);
+  walIdentity_ = recordIdentity(companionPath(recordFile, "-wal"));
+  shmIdentity_ = recordIdentity(companionPath(recordFile, "-shm"));
   return StoreStatus::success();
 }
 
@@ -300,36 +317,230 @@ StoreStatus RunDatabase::AppendReadingRow(std::int64_t num, std::string_view tim
   return AppendReadingRow(std::to_string(num), time, channels);
 }
 
-StoreStatus RunDatabase::AppendReadingRow(std::string_view numText, std::string_view time,
-                                          std::span<const std::string> channels) {
+StoreStatus RunDatabase::checkNotMoved(std::string_view action) {
   if (!insert_) {
-    return StoreStatus::failure(detail::recordFailureText(db_.path(), "store a scan in",
-                                                          "the record is not open"));
+    return StoreStatus::failure(
+        detail::recordFailureText(db_.path(), action, "the record is not open"));
   }
   // SQLite goes on writing into a record that was deleted (or replaced) under it, and the scans
-  // vanish with the last handle; stop at the first scan instead of storing into nothing.
+  // vanish with the last handle; stop at the first write instead of storing into nothing.
   int moved = 0;
   if (sqlite3_file_control(db_.handle(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
       moved != 0) {
     return StoreStatus::failure(detail::recordFailureText(
-        db_.path(), "store a scan in", "the file was removed or replaced while the run used it"));
+        db_.path(), action, "the file was removed or replaced while the run used it"));
   }
-  sqlite3_stmt* s = insert_.get();
-  bindText(s, 1, numText);
-  bindText(s, 2, time);
-  for (int c = 0; c < kRecordChannels; ++c) {
-    const auto i = static_cast<std::size_t>(c);
-    bindText(s, 3 + c, i < channels.size() ? std::string_view(channels[i]) : " ");
-  }
+  return StoreStatus::success();
+}
+
+StoreStatus RunDatabase::inTransaction(std::string_view action, const std::function<int()>& body) {
+  if (StoreStatus st = checkNotMoved(action); !st.ok()) return st;
+  if (StoreStatus st = db_.exec("BEGIN IMMEDIATE", action); !st.ok()) return st;
+  StoreStatus st;
+  if (body() != SQLITE_OK) st = db_.failure(action);
+  if (st.ok()) st = db_.exec("COMMIT", action);
+  if (!st.ok()) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+  return st;
+}
+
+namespace {
+
+// Steps a prepared write once and makes it ready for the next use.
+int stepOnce(sqlite3_stmt* s) {
   const int rc = sqlite3_step(s);
   sqlite3_reset(s);
   sqlite3_clear_bindings(s);
-  if (rc != SQLITE_DONE) return db_.failure("store a scan in");
-  return StoreStatus::success();
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+void bindOptional(sqlite3_stmt* s, int index, const std::optional<double>& v) {
+  if (v) sqlite3_bind_double(s, index, *v);
+  else sqlite3_bind_null(s, index);
+}
+
+void bindOptionalText(sqlite3_stmt* s, int index, std::string_view text) {
+  if (text.empty()) sqlite3_bind_null(s, index);
+  else bindText(s, index, text);
+}
+
+}  // namespace
+
+StoreStatus RunDatabase::AppendReadingRow(std::string_view numText, std::string_view time,
+                                          std::span<const std::string> channels) {
+  constexpr std::string_view kAction = "store a scan in";
+  auto insertRow = [&] {
+    sqlite3_stmt* s = insert_.get();
+    bindText(s, 1, numText);
+    bindText(s, 2, time);
+    for (int c = 0; c < kRecordChannels; ++c) {
+      const auto i = static_cast<std::size_t>(c);
+      bindText(s, 3 + c, i < channels.size() ? std::string_view(channels[i]) : " ");
+    }
+    return stepOnce(s);
+  };
+  if (!progress_) {
+    // A record without a description: one autocommitted insert, as it has always been.
+    if (StoreStatus st = checkNotMoved(kAction); !st.ok()) return st;
+    if (insertRow() != SQLITE_OK) return db_.failure(kAction);
+    return StoreStatus::success();
+  }
+  return inTransaction(kAction, [&] {
+    int rc = insertRow();
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_stmt* u = progress_.get();
+    sqlite3_bind_text(u, 1, numText.data() != nullptr ? numText.data() : "",
+                      static_cast<int>(numText.size()), SQLITE_STATIC);
+    bindText(u, 2, time);
+    sqlite3_bind_int64(u, 3, *runId_);
+    return stepOnce(u);
+  });
+}
+
+StoreStatus RunDatabase::BeginRunRecord(const RunInfo& run, std::span<const ChannelInfo> channels) {
+  constexpr std::string_view kAction = "describe the run in";
+  if (runId_) {
+    return StoreStatus::failure(
+        detail::recordFailureText(db_.path(), kAction, "the run is already described"));
+  }
+  std::int64_t runId = 0;
+  StoreStatus st = inTransaction(kAction, [&] {
+    int rc = detail::createMetaTables(db_.handle());
+    if (rc != SQLITE_OK) return rc;
+    detail::Statement q;
+    rc = sqlite3_prepare_v2(db_.handle(),
+                            "INSERT INTO RUNS(first_num, last_num, start_time, end_time,"
+                            " program_version, resource, identity, serial, card_code,"
+                            " card_description, setup_ini)"
+                            " VALUES (?1, NULL, ?2, NULL, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
+                            -1, q.out(), nullptr);
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_stmt* s = q.get();
+    sqlite3_bind_int64(s, 1, rowBase_ + 1);
+    bindText(s, 2, run.startTime);
+    bindText(s, 3, run.programVersion);
+    bindText(s, 4, run.resource);
+    bindText(s, 5, run.identity);
+    bindText(s, 6, run.serial);
+    if (run.cardCode) sqlite3_bind_int(s, 7, *run.cardCode);
+    else sqlite3_bind_null(s, 7);
+    bindText(s, 8, run.cardDescription);
+    bindText(s, 9, run.setupIni);
+    if ((rc = stepOnce(s)) != SQLITE_OK) return rc;
+    runId = sqlite3_last_insert_rowid(db_.handle());
+
+    rc = sqlite3_prepare_v2(db_.handle(),
+                            "INSERT OR REPLACE INTO CHANNELS(run_id, channel, function,"
+                            " sensor_type, shunt_ohms, offset_current, scale_m, scale_b,"
+                            " unit_label, alarm_low, alarm_high)"
+                            " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)",
+                            -1, q.out(), nullptr);
+    if (rc != SQLITE_OK) return rc;
+    s = q.get();
+    for (const ChannelInfo& c : channels) {
+      sqlite3_bind_int64(s, 1, runId);
+      sqlite3_bind_int(s, 2, c.channel);
+      bindOptionalText(s, 3, c.function);
+      bindOptionalText(s, 4, c.sensorType);
+      bindOptional(s, 5, c.shuntOhms);
+      bindOptional(s, 6, c.offsetCurrent);
+      bindOptional(s, 7, c.scaleM);
+      bindOptional(s, 8, c.scaleB);
+      bindOptionalText(s, 9, c.unitLabel);
+      bindOptional(s, 10, c.alarmLow);
+      bindOptional(s, 11, c.alarmHigh);
+      if ((rc = stepOnce(s)) != SQLITE_OK) return rc;
+    }
+    return SQLITE_OK;
+  });
+  if (!st.ok()) return st;
+  runId_ = runId;
+  return db_.prepare("UPDATE RUNS SET last_num = CAST(?1 AS INTEGER), end_time = ?2"
+                     " WHERE run_id = ?3",
+                     progress_, kAction);
+}
+
+StoreStatus RunDatabase::RaiseAlarm(int channel, std::int64_t num, std::string_view time,
+                                    double value, LimitKind kind, double limitValue,
+                                    std::int64_t* alarmId) {
+  constexpr std::string_view kAction = "store an alarm in";
+  if (!runId_) {
+    return StoreStatus::failure(
+        detail::recordFailureText(db_.path(), kAction, "the run is not described"));
+  }
+  std::int64_t id = 0;
+  StoreStatus st = inTransaction(kAction, [&] {
+    detail::Statement q;
+    int rc = sqlite3_prepare_v2(db_.handle(),
+                                "INSERT INTO ALARMS(run_id, channel, num, time, value, limit_kind,"
+                                " limit_value) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+                                -1, q.out(), nullptr);
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_bind_int64(q.get(), 1, *runId_);
+    sqlite3_bind_int(q.get(), 2, channel);
+    sqlite3_bind_int64(q.get(), 3, num);
+    bindText(q.get(), 4, time);
+    sqlite3_bind_double(q.get(), 5, value);
+    sqlite3_bind_text(q.get(), 6, limitKindText(kind), -1, SQLITE_STATIC);
+    sqlite3_bind_double(q.get(), 7, limitValue);
+    rc = stepOnce(q.get());
+    id = sqlite3_last_insert_rowid(db_.handle());
+    return rc;
+  });
+  if (st.ok() && alarmId != nullptr) *alarmId = id;
+  return st;
+}
+
+StoreStatus RunDatabase::ClearAlarm(std::int64_t alarmId, std::int64_t num, std::string_view time) {
+  return inTransaction("store an alarm in", [&] {
+    detail::Statement q;
+    int rc = sqlite3_prepare_v2(db_.handle(),
+                                "UPDATE ALARMS SET cleared_num = ?2, cleared_time = ?3"
+                                " WHERE id = ?1 AND cleared_num IS NULL",
+                                -1, q.out(), nullptr);
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_bind_int64(q.get(), 1, alarmId);
+    sqlite3_bind_int64(q.get(), 2, num);
+    bindText(q.get(), 3, time);
+    return stepOnce(q.get());
+  });
+}
+
+StoreStatus RunDatabase::EndRunRecord(std::string_view endTime) {
+  if (!runId_) return StoreStatus::success();
+  return inTransaction("describe the run in", [&] {
+    detail::Statement q;
+    int rc = sqlite3_prepare_v2(db_.handle(), "UPDATE RUNS SET end_time = ?2 WHERE run_id = ?1",
+                                -1, q.out(), nullptr);
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_bind_int64(q.get(), 1, *runId_);
+    bindText(q.get(), 2, endTime);
+    return stepOnce(q.get());
+  });
 }
 
 void RunDatabase::CloseRunDatabase() {
   insert_ = detail::Statement();
+  progress_ = detail::Statement();
+  runId_.reset();
+  int moved = 0;
+  if (db_.isOpen() &&
+      sqlite3_file_control(db_.handle(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+      moved != 0) {
+    // The record was removed or replaced under the run. Its scans still in the -wal go into the
+    // file the run has open (wherever it now is), and the -wal and -shm, which SQLite leaves
+    // behind for a moved file, are removed: beside a replacement they would be replayed over its
+    // rows. Only the journals the run itself made are removed.
+    sqlite3_wal_checkpoint_v2(db_.handle(), "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    const std::filesystem::path file = db_.path();
+    db_.close();
+    for (const auto& [suffix, identity] :
+         {std::pair{"-wal", walIdentity_}, std::pair{"-shm", shmIdentity_}}) {
+      const std::filesystem::path p = companionPath(file, suffix);
+      if (!identity.empty() && recordIdentity(p) == identity) ::unlink(p.c_str());
+    }
+  }
+  walIdentity_.clear();
+  shmIdentity_.clear();
   db_.close();
   lock_.release();
   rowBase_ = 0;

@@ -3,11 +3,14 @@
 // The run database of one instrument slot: the record file a run appends its scans to.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "store/record_lock.h"
+#include "store/record_meta.h"
 #include "store/renumber.h"
 #include "store/sqlite_record.h"
 #include "store/store_types.h"
@@ -40,7 +43,11 @@ class RunDatabase {
       lock_ = std::move(other.lock_);
       db_ = std::move(other.db_);
       insert_ = std::move(other.insert_);
+      progress_ = std::move(other.progress_);
       rowBase_ = other.rowBase_;
+      runId_ = other.runId_;
+      walIdentity_ = std::move(other.walIdentity_);
+      shmIdentity_ = std::move(other.shmIdentity_);
     }
     return *this;
   }
@@ -65,6 +72,25 @@ class RunDatabase {
   // Closes the record and drops the lock; safe when nothing is open.
   void CloseRunDatabase();
 
+  // The record's description of the run (record_meta.h); optional: a run that never calls
+  // BeginRunRecord stores DATA exactly as before and adds no table. Each call is committed
+  // durably before it returns, like a scan.
+  //
+  // Once per run, after OpenRunDatabase and before the first scan: creates RUNS, CHANNELS and
+  // ALARMS when missing, adds the run's RUNS row (first_num RowBase() + 1, no last scan yet) and
+  // one CHANNELS row per entry of `channels`. From then on every AppendReadingRow also moves
+  // the run's last_num and end_time to the stored scan, in the scan's own commit.
+  StoreStatus BeginRunRecord(const RunInfo& run, std::span<const ChannelInfo> channels);
+  // Run id of the RUNS row, once BeginRunRecord has written it.
+  std::optional<std::int64_t> RunId() const { return runId_; }
+  // A reading of scan `num` left its band: one ALARMS row; `alarmId` receives its id, for
+  // ClearAlarm when the reading comes back.
+  StoreStatus RaiseAlarm(int channel, std::int64_t num, std::string_view time, double value,
+                         LimitKind kind, double limitValue, std::int64_t* alarmId = nullptr);
+  StoreStatus ClearAlarm(std::int64_t alarmId, std::int64_t num, std::string_view time);
+  // The run ended at `endTime` (the stop, or the last scan): sets the run's end_time.
+  StoreStatus EndRunRecord(std::string_view endTime);
+
   bool isOpen() const { return db_.isOpen(); }
   const std::filesystem::path& path() const { return db_.path(); }
 
@@ -72,7 +98,13 @@ class RunDatabase {
   RecordLock lock_;
   detail::RecordDb db_;
   detail::Statement insert_;
+  detail::Statement progress_;  // moves RUNS.last_num/end_time with each scan
   std::int64_t rowBase_ = 0;
+  std::optional<std::int64_t> runId_;
+  std::string walIdentity_, shmIdentity_;  // the journals this run's connection made
+
+  StoreStatus checkNotMoved(std::string_view action);
+  StoreStatus inTransaction(std::string_view action, const std::function<int()>& body);
 };
 
 }  // namespace kalivor::store

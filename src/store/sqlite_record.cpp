@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "store/sqlite_record.h"
 
+#include "store/record_lock.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,7 +162,14 @@ StoreStatus RecordDb::open(const std::filesystem::path& file, OpenMode mode) {
   int flags = SQLITE_OPEN_READWRITE;
   queryOnly_ = mode == OpenMode::ReadOnly;
   std::string name = file.string();
-  if (!canWriteCompanions(file)) {
+  if (journalsBelongElsewhere(file)) {
+    // The record was put in place of another while a run had that one open (or the run was
+    // killed since): the journals beside it are the other file's, and SQLite would replay them
+    // over this one's rows. Read the file as it stands and touch nothing beside it.
+    queryOnly_ = true;
+    flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+    name = immutableUri(file);
+  } else if (!canWriteCompanions(file)) {
     // Reading a record in WAL mode makes SQLite create -wal and -shm beside it, with the record's
     // own permissions: left beside a write-protected record they keep it from being written even
     // once it is writable again, and where they cannot be made the record cannot be read at all.
