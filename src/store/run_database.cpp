@@ -24,6 +24,8 @@ namespace kalivor::store {
 // .mdb and removes both, and deleting a record removes them too.
 const RunJournal kRunJournal = RunJournal::Wal;
 
+void (*detail::creationStepHook)(detail::CreationStep) = nullptr;
+
 namespace {
 
 std::string createTableSql() {
@@ -206,8 +208,14 @@ StoreStatus CreateRunDatabase(const std::filesystem::path& dataFolder,
   if (fd < 0) {
     return StoreStatus::failure(detail::recordFailureText(file, "create", systemError(errno)));
   }
+  auto step = [](detail::CreationStep at) {
+    if (detail::creationStepHook != nullptr) detail::creationStepHook(at);
+  };
+  step(detail::CreationStep::BuildOpened);
   std::string cause = buildRecord(build);
+  if (cause.empty()) step(detail::CreationStep::TableBuilt);
   if (cause.empty() && ::fsync(fd) != 0) cause = systemError(errno);
+  if (cause.empty()) step(detail::CreationStep::BuildSynced);
   int published = 0;
   StoreStatus failed;
   if (cause.empty()) {
@@ -222,9 +230,11 @@ StoreStatus CreateRunDatabase(const std::filesystem::path& dataFolder,
     } else if (!locked.ok()) {
       failed = locked;
     } else {
+      step(detail::CreationStep::NameLocked);
       removeOrphanJournals(file);
       published = publishBuild(build, file);
       if (published == 0) syncFolder(folder);
+      if (published == 0) step(detail::CreationStep::Published);
       else if (published != EEXIST) cause = systemError(published);
     }
   }
@@ -307,6 +317,9 @@ StoreStatus RunDatabase::OpenRunDatabase(const std::filesystem::path& recordFile
                                           : "PRAGMA journal_mode=DELETE",
                nullptr, nullptr, nullptr);
   if (StoreStatus st = db_.prepare(insertSql(), insert_, "open"); !st.ok()) return fail(st);
+  // The first read in WAL mode makes the -wal and -shm: note which files they are.
+  sqlite3_exec(db_.handle(), "SELECT count(*) FROM (SELECT 1 FROM DATA LIMIT 1)", nullptr, nullptr,
+               nullptr);
   walIdentity_ = recordIdentity(companionPath(recordFile, "-wal"));
   shmIdentity_ = recordIdentity(companionPath(recordFile, "-shm"));
   return StoreStatus::success();

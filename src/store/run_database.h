@@ -32,6 +32,13 @@ StoreStatus CreateRunDatabase(const std::filesystem::path& dataFolder,
                               std::string_view databaseName,
                               std::filesystem::path* recordFile = nullptr);
 
+namespace detail {
+// Steps of a creation, for tests that kill one at each of them.
+enum class CreationStep { BuildOpened, TableBuilt, BuildSynced, NameLocked, Published };
+// Called at each step when set; null in the program.
+extern void (*creationStepHook)(CreationStep step);
+}  // namespace detail
+
 class RunDatabase {
  public:
   RunDatabase() = default;

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "app/cli_records.h"
 
+#include "app/cli.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <sstream>
 
+#include "store/run_database.h"
 #include "store/store_fixture.h"
 
 namespace kalivor {
@@ -115,6 +118,102 @@ TEST_F(CliRecords, FailuresSayWhyAndWriteNothing) {
 
   EXPECT_EQ(exportTo("Record1", (folder.root() / "missing" / "x.csv").string()), 1);
   EXPECT_NE(err.str().find("Cannot open the CSV file"), std::string::npos) << err.str();
+}
+
+// Runs kalivor-cli with `args` (the data folder added); the exit code.
+struct CliCommands : CliRecords {
+  int cli(std::vector<std::string> args) {
+    out.str("");
+    err.str("");
+    args.push_back("--data-dir");
+    args.push_back(dir());
+    return runCli(args, out, err);
+  }
+  // Whether python's json module takes `text`, and the summary `expr` of it prints.
+  std::string python(const std::string& text, const std::string& expr) {
+    const fs::path in = folder.root() / "in.txt";
+    const fs::path py = folder.root() / "check.py";
+    const fs::path result = folder.root() / "result.txt";
+    store::test::writeFile(in, text);
+    store::test::writeFile(py, "import csv, json, sys\ntext = open(sys.argv[1], newline='').read()\n"
+                               "print(" + expr + ")\n");
+    const std::string command =
+        "python3 " + py.string() + " " + in.string() + " > " + result.string() + " 2>&1";
+    const int rc = std::system(command.c_str());
+    return (rc == 0 ? "" : "python failed: ") + readFile(result);
+  }
+};
+
+// CH1 of rows 0..3 reads 0.1, 1.1, 2.1, 3.1 (writeRecord's pattern).
+TEST_F(CliCommands, StatsAsATableAndAsJsonOfTheWholeRecordOrARange) {
+  store::test::writeRecord(folder, "Record1", store::test::numbered(1, 4));
+  ASSERT_EQ(cli({"stats", "Record1"}), 0) << err.str();
+  EXPECT_EQ(out.str().substr(0, out.str().find('\n')), "Record1.mdb: scans 1 to 4 (4), t0 to t3");
+  EXPECT_NE(out.str().find("\nCH1  4        3.1                  0.1                  3.1"
+                           "                  1.6                  1.29099444873581"),
+            std::string::npos)
+      << out.str();
+
+  ASSERT_EQ(cli({"stats", "Record1.mdb", "--from", "2", "--to", "3", "--json"}), 0) << err.str();
+  EXPECT_EQ(python(out.str(), "[(c['channel'], c['count'], c['min'], c['max'], c['min_time']) "
+                              "for c in json.loads(text)['channels'][:2]]"),
+            "[(1, 2, 1.1, 2.1, 't1'), (2, 2, 1.2, 2.2, 't1')]\n");
+
+  EXPECT_EQ(cli({"stats", "Record1", "--from", "soon"}), 2);
+  EXPECT_NE(err.str().find("--from: \"soon\" is neither a scan number nor a time"),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(cli({"stats"}), 2);
+  EXPECT_EQ(cli({"stats", "Record7"}), 1);
+  EXPECT_NE(err.str().find("there is no record Record7"), std::string::npos);
+}
+
+TEST_F(CliCommands, TidyExportReadsBackAsOneRowPerReading) {
+  store::test::writeRecord(folder, "Record1", store::test::numbered(1, 3));
+  ASSERT_EQ(cli({"export", "Record1", "-", "--format", "tidy", "--to", "2"}), 0) << err.str();
+  EXPECT_EQ(python(out.str(), "(lambda r: (len(r), r[0], r[1], r[-1]))"
+                              "(list(csv.reader(text.splitlines())))"),
+            "(41, ['time', 'serial', 'channel', 'function', 'value', 'unit', 'raw'], "
+            "['t0', '', '1', '', '0.1', '', '0.1'], ['t1', '', '20', '', '1.2', '', '1.20'])\n");
+
+  // The default stays the CSV of before.
+  const fs::path a = folder.root() / "a.csv";
+  const fs::path b = folder.root() / "b.csv";
+  ASSERT_EQ(exportTo("Record1", a.string()), 0);
+  ASSERT_EQ(cli({"export", "Record1", b.string(), "--format", "csv"}), 0) << err.str();
+  EXPECT_EQ(readFile(a), readFile(b));
+
+  EXPECT_EQ(cli({"export", "Record1", "-", "--format", "xlsx"}), 2);
+  EXPECT_NE(err.str().find("use csv or tidy"), std::string::npos) << err.str();
+  EXPECT_EQ(cli({"export", "Record1", "c.csv", "--from", "9"}), 1);
+  EXPECT_NE(err.str().find("no scans in that range"), std::string::npos) << err.str();
+  EXPECT_FALSE(fs::exists(folder.root() / "c.csv"));
+}
+
+TEST_F(CliCommands, RecordsAsJsonWithTheirRuns) {
+  ASSERT_EQ(cli({"records", "--json"}), 0);
+  EXPECT_EQ(out.str(), "[]\n");
+  const fs::path described =
+      store::test::writeRecord(folder, "Record2", store::test::numbered(1, 2));
+  {
+    store::RunDatabase run;
+    ASSERT_TRUE(run.OpenRunDatabase(described).ok());
+    store::RunInfo info;
+    info.serial = "MY\"1234";
+    info.cardCode = 3;
+    ASSERT_TRUE(run.BeginRunRecord(info, {}).ok());
+    ASSERT_TRUE(run.AppendReadingRow(3, "t2", std::vector<std::string>(20, "1")).ok());
+  }
+  store::test::writeRecord(folder, "Record1", {});
+  store::test::writeFile(folder.db() / "Record3.mdb", "not a database");
+  ASSERT_EQ(cli({"records", "--json"}), 0) << err.str();
+  EXPECT_EQ(python(out.str(), "[(r['name'], r.get('scans'), r.get('first_time'), "
+                              "[(x['serial'], x['first_num'], x['last_num'], x['card_code']) "
+                              "for x in r.get('runs', [])], 'error' in r) "
+                              "for r in json.loads(text)]"),
+            "[('Record1.mdb', 0, None, [], False), "
+            "('Record2.mdb', 3, 't0', [('MY\"1234', 3, 3, 3)], False), "
+            "('Record3.mdb', None, None, [], True)]\n");
 }
 
 }  // namespace

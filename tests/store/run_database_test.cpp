@@ -3,13 +3,16 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 
+#include "store/csv_export.h"
 #include "store/record_files.h"
+#include "store/record_reader.h"
 #include "store/record_lock.h"
 #include "store_fixture.h"
 
@@ -17,6 +20,43 @@ namespace kalivor::store {
 namespace {
 
 using test::TempDataFolder;
+
+// fork(), with the child killed when the test process ends: a test that fails or is killed
+// never leaves a child behind holding a record's lock.
+pid_t forkDyingWithParent() {
+  const pid_t parent = ::getpid();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(1);  // the parent was gone before the line above
+  }
+  return child;
+}
+
+// A forked child that is killed and reaped when the test leaves, whatever way it leaves.
+class ChildGuard {
+ public:
+  explicit ChildGuard(pid_t pid) : pid_(pid) {}
+  ~ChildGuard() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  // Waits at most `ms` for the child to end by itself.
+  bool exitedWithin(int ms) {
+    for (int waited = 0; waited <= ms; waited += 5) {
+      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        return true;
+      }
+      ::usleep(5000);
+    }
+    return false;
+  }
+
+ private:
+  pid_t pid_;
+};
 
 std::vector<std::string> channelTexts(const std::string& prefix, int count = 20) {
   std::vector<std::string> ch;
@@ -76,49 +116,41 @@ bool isUsableRecord(const std::filesystem::path& file) {
   return run.OpenRunDatabase(file).ok();
 }
 
-// Creations killed at whatever point they had reached: every .mdb there is a whole record, the
-// builds left by the kills are never listed, and the next creation of a name clears them away.
-TEST(RunDatabase, CreationKilledAtAnyPointLeavesNoHalfRecord) {
+// Creations killed at each of their steps: every .mdb there is a whole record, the builds left
+// by the kills are never listed, and the next creation of a name clears them away.
+detail::CreationStep killAt;
+
+TEST(RunDatabase, CreationKilledAtAnyStepLeavesNoHalfRecord) {
   TempDataFolder folder;
   std::filesystem::create_directories(folder.db());
-  constexpr int kTrials = 9;
-  for (int trial = 0; trial < kTrials; ++trial) {
-    const std::string prefix = "T" + std::to_string(trial) + "R";
+  const std::vector<detail::CreationStep> steps = {
+      detail::CreationStep::BuildOpened, detail::CreationStep::TableBuilt,
+      detail::CreationStep::BuildSynced, detail::CreationStep::NameLocked,
+      detail::CreationStep::Published};
+  for (std::size_t k = 0; k < steps.size(); ++k) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      for (int k = 1; k <= 10'000; ++k) {
-        (void)CreateRunDatabase(folder.root(), prefix + std::to_string(k));
-      }
-      ::_exit(0);
+      killAt = steps[k];
+      detail::creationStepHook = [](detail::CreationStep at) {
+        if (at == killAt) ::raise(SIGKILL);
+      };
+      (void)CreateRunDatabase(folder.root(), "Record" + std::to_string(k));
+      ::_exit(0);  // the step was never reached
     }
-    // Kill it as soon as it has made 1..3 records: somewhere inside the next creation.
-    const std::size_t made = 1 + static_cast<std::size_t>(trial % 3);
-    for (;;) {
-      std::size_t count = 0;
-      for (const auto& name : listRecordFiles(folder.root())) count += name.rfind(prefix, 0) == 0;
-      int status = 0;
-      if (count >= made || ::waitpid(child, &status, WNOHANG) == child) break;
-    }
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << k;
   }
-  std::vector<int> made(kTrials, 0);
-  for (const auto& name : listRecordFiles(folder.root())) {
-    EXPECT_GT(std::filesystem::file_size(folder.db() / name), 0u) << name;
-    EXPECT_TRUE(isUsableRecord(folder.db() / name)) << name;
-    ++made[static_cast<std::size_t>(std::stoi(name.substr(1)))];
+  // Only the kill after publishing left a record, and it is whole.
+  EXPECT_EQ(listRecordFiles(folder.root()), std::vector<std::string>{"Record4.mdb"});
+  EXPECT_TRUE(isUsableRecord(folder.record("Record4")));
+  for (std::size_t k = 0; k < steps.size(); ++k) {
+    const std::string name = "Record" + std::to_string(k);
+    ASSERT_TRUE(CreateRunDatabase(folder.root(), name).ok()) << name;
+    EXPECT_TRUE(isUsableRecord(folder.record(name))) << name;
   }
-  // Each kill hit the creation after the last whole record of its trial; that name and all
-  // before it create whole records now, and no build of a killed creation stays.
-  for (int trial = 0; trial < kTrials; ++trial) {
-    EXPECT_GE(made[static_cast<std::size_t>(trial)], 1 + trial % 3) << trial;
-    for (int k = 1; k <= made[static_cast<std::size_t>(trial)] + 1; ++k) {
-      const std::string name = "T" + std::to_string(trial) + "R" + std::to_string(k);
-      ASSERT_TRUE(CreateRunDatabase(folder.root(), name).ok()) << name;
-      EXPECT_TRUE(isUsableRecord(folder.record(name))) << name;
-    }
-  }
+  // No build of a killed creation stays, nor a lock file.
   for (const auto& name : test::entriesOf(folder.db())) {
     EXPECT_TRUE(name.size() > 4 && name.compare(name.size() - 4, 4, ".mdb") == 0) << name;
   }
@@ -301,9 +333,11 @@ TEST(RunDatabase, ALockHeldByAnotherProcessRefusesDeletion) {
   int done[2];
   ASSERT_EQ(::pipe(ready), 0);
   ASSERT_EQ(::pipe(done), 0);
-  const pid_t child = ::fork();
+  const pid_t child = forkDyingWithParent();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    ::close(ready[0]);
+    ::close(done[1]);  // so the parent's end closing is seen as end of file
     RunDatabase run;
     const char ok = run.OpenRunDatabase(file).ok() ? 'y' : 'n';
     (void)!::write(ready[1], &ok, 1);
@@ -312,6 +346,10 @@ TEST(RunDatabase, ALockHeldByAnotherProcessRefusesDeletion) {
     run.CloseRunDatabase();
     ::_exit(0);
   }
+  ChildGuard guard(child);
+  ::close(ready[1]);
+  ::close(done[0]);
+  ready[1] = done[0] = -1;
   char ok = 0;
   ASSERT_EQ(::read(ready[0], &ok, 1), 1);
   ASSERT_EQ(ok, 'y');
@@ -322,12 +360,137 @@ TEST(RunDatabase, ALockHeldByAnotherProcessRefusesDeletion) {
   EXPECT_TRUE(std::filesystem::exists(file));
 
   (void)!::write(done[1], "x", 1);
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(guard.exitedWithin(10'000));
   EXPECT_FALSE(isRecordInUse(file));
   EXPECT_EQ(deleteRecordFile(folder.root(), "Record5.mdb"), DeleteOutcome::Deleted);
   EXPECT_FALSE(std::filesystem::exists(file));
-  for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+  for (int fd : {ready[0], done[1]}) ::close(fd);
+}
+
+// The scans a reader sees in `file` (Time column), through the export every user has.
+std::vector<std::string> exportedTimes(const std::filesystem::path& file) {
+  std::vector<std::string> times;
+  const auto csv = file.parent_path() / "check.csv";
+  std::filesystem::remove(csv);
+  if (!exportRecordCsv(file, csv).ok()) return {"<export failed>"};
+  std::istringstream lines(test::readFile(csv));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("\"Scan Cycle\"", 0) == 0) continue;
+    const auto a = line.find("\",\"") + 3;
+    times.push_back(line.substr(a, line.find('"', a) - a));
+  }
+  std::filesystem::remove(csv);
+  return times;
+}
+
+TEST(RecordReplacedUnderARun, TheReplacementKeepsItsRowsAndTheRunsScansStayWithTheirFile) {
+  TempDataFolder folder;
+  std::filesystem::path file;
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record1", &file).ok());
+  RunDatabase run;
+  ASSERT_TRUE(run.OpenRunDatabase(file).ok());
+  for (int scan = 1; scan <= 3; ++scan) {
+    ASSERT_TRUE(run.AppendReadingRow(scan, "old" + std::to_string(scan), channelTexts("o")).ok());
+  }
+  // The user moves the record away and puts another in its place while the run goes on.
+  std::filesystem::rename(file, folder.record("Backup"));
+  const auto other = test::writeRecord(folder, "Other", test::numbered(1, 2));
+  std::filesystem::rename(other, file);
+
+  // Readers see the replacement's own rows, before and after the run notices.
+  EXPECT_EQ(exportedTimes(file), (std::vector<std::string>{"t0", "t1"}));
+  const StoreStatus st = run.AppendReadingRow(4, "old4", channelTexts("o"));
+  EXPECT_NE(st.error.find("removed or replaced"), std::string::npos) << st.error;
+  run.CloseRunDatabase();
+  EXPECT_EQ(test::entriesOf(folder.db()), (std::vector<std::string>{"Backup.mdb", "Record1.mdb"}));
+  EXPECT_EQ(exportedTimes(file), (std::vector<std::string>{"t0", "t1"}));
+  // The run's scans went into the file it had open.
+  EXPECT_EQ(exportedTimes(folder.record("Backup")),
+            (std::vector<std::string>{"old1", "old2", "old3"}));
+  // And the next run on the name carries on after the replacement's rows.
+  ASSERT_TRUE(run.OpenRunDatabase(file).ok());
+  EXPECT_EQ(run.RowBase(), 2);
+}
+
+TEST(RecordReplacedUnderARun, AKilledRunsJournalIsNeverReplayedOverTheReplacement) {
+  TempDataFolder folder;
+  std::filesystem::path file;
+  ASSERT_TRUE(CreateRunDatabase(folder.root(), "Record1", &file).ok());
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = forkDyingWithParent();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    RunDatabase run;
+    bool ok = run.OpenRunDatabase(file).ok();
+    for (int scan = 1; ok && scan <= 3; ++scan) {
+      ok = run.AppendReadingRow(scan, "old", channelTexts("o")).ok();
+    }
+    (void)!::write(ready[1], ok ? "y" : "n", 1);
+    ::pause();  // killed here, its scans still in the -wal
+    ::_exit(0);
+  }
+  ChildGuard guard(child);
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  ::close(ready[0]);
+  ::close(ready[1]);
+  const auto other = test::writeRecord(folder, "Other", test::numbered(1, 2));
+  std::filesystem::rename(other, file);
+  ::kill(child, SIGKILL);
+  ASSERT_TRUE(guard.exitedWithin(10'000));
+  ASSERT_TRUE(std::filesystem::exists(file.string() + "-wal"));
+
+  EXPECT_EQ(exportedTimes(file), (std::vector<std::string>{"t0", "t1"}));
+  RecordReader reader;
+  ASSERT_TRUE(reader.open(file).ok());
+  std::int64_t count = 0;
+  ASSERT_TRUE(reader.renumberAndCount(count).ok());
+  EXPECT_EQ(count, 2);
+  reader.close();
+  RunDatabase run;
+  ASSERT_TRUE(run.OpenRunDatabase(file).ok());
+  EXPECT_EQ(run.RowBase(), 2);
+  ASSERT_TRUE(run.AppendReadingRow(3, "new", channelTexts("n")).ok());
+  run.CloseRunDatabase();
+  EXPECT_EQ(exportedTimes(file), (std::vector<std::string>{"t0", "t1", "new"}));
+  EXPECT_EQ(test::entriesOf(folder.db()), std::vector<std::string>{"Record1.mdb"});
+}
+
+// A run refuses a record whose pages are damaged; the file must be exactly as it was.
+TEST(RunDatabase, ADamagedRecordThatIsRefusedIsNotWritten) {
+  TempDataFolder folder;
+  const auto file = test::writeRecord(folder, "Record1", test::numbered(1, 300));
+  std::string bytes = test::readFile(file);
+  ASSERT_GT(bytes.size(), 4u * 4096);
+  for (std::size_t i = 3 * 4096; i < 3 * 4096 + 200; ++i) bytes[i] = 'Z';
+  test::writeFile(file, bytes);
+  RunDatabase run;
+  const StoreStatus st = run.OpenRunDatabase(file);
+  EXPECT_NE(st.error.find("malformed"), std::string::npos) << st.error;
+  EXPECT_EQ(test::readFile(file), bytes);
+  EXPECT_EQ(test::entriesOf(folder.db()), std::vector<std::string>{"Record1.mdb"});
+}
+
+TEST(RecordNames, BlanksAtEitherEndAreRefusedLowerCaseIsFine) {
+  TempDataFolder folder;
+  for (const char* name : {" Record1", "Record1 ", "Record1\t", " "}) {
+    EXPECT_FALSE(isSafeRecordName(name)) << '"' << name << '"';
+    const StoreStatus st = CreateRunDatabase(folder.root(), name);
+    EXPECT_NE(st.error.find("not allowed"), std::string::npos) << st.error;
+  }
+  for (const char* name : {"record1", "my run_2", "Record 1", "abc-def"}) {
+    EXPECT_TRUE(isSafeRecordName(name)) << name;
+    std::filesystem::path file;
+    ASSERT_TRUE(CreateRunDatabase(folder.root(), name, &file).ok()) << name;
+    EXPECT_EQ(file.filename(), std::string(name) + ".mdb");
+    EXPECT_TRUE(isUsableRecord(file)) << name;
+  }
+  EXPECT_EQ(listRecordFiles(folder.root()),
+            (std::vector<std::string>{"Record 1.mdb", "abc-def.mdb", "my run_2.mdb",
+                                      "record1.mdb"}));
 }
 
 }  // namespace
