@@ -16,6 +16,7 @@
 
 #include "common/paths.h"
 #include "common/text.h"
+#include "common/json.h"
 #include "common/numbers.h"
 #include "store/csv_export.h"
 #include "store/record_files.h"
@@ -72,31 +73,6 @@ bool recordFileOf(const fs::path& dataFolder, const std::string& name, fs::path&
     return false;
   }
   return true;
-}
-
-// A JSON string literal: quotes, backslashes and control characters escaped; other bytes as
-// they are (records hold UTF-8).
-std::string jsonString(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          static const char kHex[] = "0123456789abcdef";
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 15];
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 template <typename T>

@@ -23,6 +23,7 @@ QVariant RecordPageModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
   switch (role) {
     case Qt::DisplayRole:
+    case Qt::ToolTipRole:  // the whole text, should the user narrow a column
       return toQt(
           rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())]);
     case Qt::TextAlignmentRole:
