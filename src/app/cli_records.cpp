@@ -99,15 +99,10 @@ std::string jsonRun(const store::RunRow& r) {
 
 // Reads --from/--to into a selection; a message for a bound that is neither number nor time.
 bool selectionOf(const ScanRangeArgs& range, store::ScanSelection& selection, std::string& error) {
-  for (const auto& [text, upper, bound] :
-       {std::tuple{&range.from, false, &selection.from}, std::tuple{&range.to, true, &selection.to}}) {
-    if (text->empty()) continue;
-    if (store::StoreStatus st = store::parseScanBound(*text, upper, *bound); !st.ok()) {
-      error = (upper ? "--to: " : "--from: ") + st.error;
-      return false;
-    }
-  }
-  return true;
+  bool atTo = false;
+  const store::StoreStatus st = store::parseScanSelection(range.from, range.to, selection, &atTo);
+  if (!st.ok()) error = (atTo ? "--to: " : "--from: ") + st.error;
+  return st.ok();
 }
 
 }  // namespace

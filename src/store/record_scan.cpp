@@ -60,6 +60,22 @@ StoreStatus parseScanBound(std::string_view text, bool upper, ScanBound& out) {
                               "\" is neither a scan number nor a time \"yyyy/MM/dd hh:mm:ss\"");
 }
 
+StoreStatus parseScanSelection(std::string_view from, std::string_view to, ScanSelection& out,
+                               bool* failedAtTo) {
+  out = ScanSelection{};
+  if (failedAtTo != nullptr) *failedAtTo = false;
+  if (!trimBlanks(from).empty()) {
+    if (StoreStatus st = parseScanBound(from, false, out.from); !st.ok()) return st;
+  }
+  if (!trimBlanks(to).empty()) {
+    if (StoreStatus st = parseScanBound(to, true, out.to); !st.ok()) {
+      if (failedAtTo != nullptr) *failedAtTo = true;
+      return st;
+    }
+  }
+  return StoreStatus::success();
+}
+
 bool ScanSelection::contains(std::int64_t num, std::string_view time) const {
   const std::string_view stamp = time.substr(0, kStampLength);
   switch (from.kind) {

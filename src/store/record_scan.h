@@ -35,6 +35,9 @@ struct ScanSelection {
 // "yyyy-MM-dd hh:mm:ss" or "yyyy-MM-ddThh:mm:ss", or a date alone (the day's first second for
 // `from`, its last for `to`). A message naming the text when it is none of these.
 StoreStatus parseScanBound(std::string_view text, bool upper, ScanBound& out);
+// Both ends at once (an empty text: an open end); `failedAtTo` tells which end was wrong.
+StoreStatus parseScanSelection(std::string_view from, std::string_view to, ScanSelection& out,
+                               bool* failedAtTo = nullptr);
 
 class ScanCursor {
  public:

@@ -3,16 +3,25 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QGridLayout>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTableWidget>
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <filesystem>
 #include <fstream>
 
+#include "common/numbers.h"
 #include "common/ui/qt_seams.h"
+#include "store/csv_export.h"
+#include "store/statistics.h"
 #include "store/ui/record_page_model.h"
 
 namespace kalivor {
@@ -24,6 +33,10 @@ constexpr double kScanColumnWidth = 1200;
 // Wide enough for a time stamp with milliseconds ("2024/05/01 13:45:10:250") in our font.
 constexpr double kTimeColumnWidth = 2775;
 constexpr double kChannelColumnWidth = 1500;
+// The window's height at its default size: the Parts' 6615 twips and a row for Statistics.
+constexpr double kWindowWidth = 15135;
+constexpr double kWindowHeight = 7155;
+constexpr double kGridLeft = 2895, kGridTop = 120, kGridWidth = 12120, kGridHeight = 6375;
 
 // Appending CSV text to a record (or any SQLite file) would damage it.
 bool isSqliteFile(const fs::path& file) {
@@ -42,11 +55,17 @@ void setupGrid(QTableView* view, RecordPageModel* model) {
   view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
   view->setWordWrap(false);
   QHeaderView* h = view->horizontalHeader();
-  h->setSectionResizeMode(QHeaderView::Fixed);
+  // The user may widen or narrow any column.
+  h->setSectionResizeMode(QHeaderView::Interactive);
   h->setMinimumSectionSize(px(300));
   view->setColumnWidth(0, px(kScanColumnWidth));
   view->setColumnWidth(1, px(kTimeColumnWidth));
-  for (int c = 2; c < store::kRecordColumns; ++c) view->setColumnWidth(c, px(kChannelColumnWidth));
+  // Wide enough for a whole reading as meters send it ("-1.234567E+00"), never narrower than
+  // the usual channel column.
+  const int reading = view->fontMetrics().horizontalAdvance("-8.888888E+888") + 16;
+  for (int c = 2; c < store::kRecordColumns; ++c) {
+    view->setColumnWidth(c, std::max(px(kChannelColumnWidth), reading));
+  }
   // Fixed row heights let the view lay out a 1000-row page without measuring every row.
   view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
@@ -60,7 +79,9 @@ Record_View_Form::Record_View_Form(Program& program, QWidget* parent)
   setObjectName("Record_View_Form");
   setWindowTitle("Record View");
   if (parent) setWindowIcon(parent->windowIcon());
-  setFixedSize(px(15135), px(6615));
+  // Resizable: the grid grows and shrinks with the window; the default size is the smallest.
+  setMinimumSize(px(kWindowWidth), px(kWindowHeight));
+  resize(px(kWindowWidth), px(kWindowHeight));
   browser_.beep = [] { QApplication::beep(); };
 
   List1 = new QListWidget(this);
@@ -81,11 +102,14 @@ Record_View_Form::Record_View_Form(Program& program, QWidget* parent)
   button(prev_DB, "prev_DB", "Previous", 120, 5535, &Record_View_Form::prev_DB_Click);
   button(next_DB, "next_DB", "Next", 1500, 5535, &Record_View_Form::next_DB_Click);
   button(Command4, "Command4", "Exit", 1500, 6075, &Record_View_Form::Command4_Click);
+  button(tidy_DB, "tidy_DB", "Tidy", 120, 6075, &Record_View_Form::tidy_DB_Click);
+  button(stats_DB, "stats_DB", "Statistics", 120, 6615, &Record_View_Form::stats_DB_Click);
+  tidy_DB->setToolTip("Export the record for analysis: one line per reading");
 
   model_ = new RecordPageModel(browser_.rows(), this);
   MSFlexGrid1 = new QTableView(this);
   MSFlexGrid1->setObjectName("MSFlexGrid1");
-  MSFlexGrid1->setGeometry(px(2895), px(120), px(12120), px(6375));
+  MSFlexGrid1->setGeometry(px(kGridLeft), px(kGridTop), px(kGridWidth), px(kGridHeight));
   setupGrid(MSFlexGrid1, model_);
 
   // The two fixed columns: a second view over the same model laid on top of the first one's
@@ -114,6 +138,8 @@ Record_View_Form::Record_View_Form(Program& program, QWidget* parent)
   placeFrozenColumns();
 
   Command5->setEnabled(false);
+  tidy_DB->setEnabled(false);
+  stats_DB->setEnabled(false);
   prev_DB->setEnabled(false);
   next_DB->setEnabled(false);
   Command1_Click();
@@ -131,6 +157,13 @@ bool Record_View_Form::eventFilter(QObject* watched, QEvent* event) {
   if (watched == MSFlexGrid1 && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
     placeFrozenColumns();
   return QWidget::eventFilter(watched, event);
+}
+
+void Record_View_Form::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // The grid keeps its margins and takes whatever the window gains.
+  MSFlexGrid1->resize(width() - px(kWindowWidth - kGridWidth),
+                      height() - px(kWindowHeight - kGridHeight));
 }
 
 void Record_View_Form::placeFrozenColumns() {
@@ -156,6 +189,8 @@ void Record_View_Form::showPage() {
   MSFlexGrid1->scrollToTop();
   const store::BrowserButtons& b = browser_.buttons();
   Command5->setEnabled(b.csv);
+  tidy_DB->setEnabled(b.csv);
+  stats_DB->setEnabled(b.csv);
   prev_DB->setEnabled(b.previous);
   next_DB->setEnabled(b.next);
 }
@@ -186,7 +221,7 @@ void Record_View_Form::next_DB_Click() {
   showPage();
 }
 
-void Record_View_Form::Command5_Click() {
+std::string Record_View_Form::exportFileName() {
   FileDialogRequest request;
   request.filter = "*.csv";
   request.defaultSuffix = "csv";
@@ -194,24 +229,120 @@ void Record_View_Form::Command5_Click() {
   // its end rather than replacing it.
   request.confirmOverwrite = false;
   const std::optional<std::string> chosen = p_.dialogs.saveFileName(request);
-  if (!chosen || chosen->empty()) return;
+  if (!chosen || chosen->empty()) return {};
   const fs::path file = *chosen;
   std::error_code ec;
   if (fs::exists(file, ec)) {
     if (fs::is_directory(file, ec) || isSqliteFile(file)) {
       p_.messages.inform("\"" + file.string() +
                          "\" is not a CSV file. Please choose another file name.");
-      return;
+      return {};
     }
     if (!p_.messages.askYesNo("The file \"" + file.string() +
                               "\" already exists.\nAdd the scans at its end?"))
-      return;
+      return {};
   }
+  return file.string();
+}
+
+void Record_View_Form::Command5_Click() {
+  const std::string file = exportFileName();
+  if (file.empty()) return;
   // The browser shows "Data saved !" or what went wrong.
   browser_.exportCsv(file);
   showPage();
 }
 
+void Record_View_Form::tidy_DB_Click() {
+  const std::string file = exportFileName();
+  if (file.empty()) return;
+  store::ExportOptions options;
+  options.format = store::ExportFormat::Tidy;
+  const store::StoreStatus st = store::exportRecord(browser_.ViewedDatabase(), file, options);
+  p_.messages.inform(st.ok() ? std::string(store::kDataSavedMessage) : st.error);
+}
+
+void Record_View_Form::stats_DB_Click() {
+  if (stats_ == nullptr) stats_ = new Record_Statistics(p_, this);
+  stats_->showRecord(browser_.ViewedDatabase());
+  stats_->show();
+  stats_->raise();
+}
+
 void Record_View_Form::Command4_Click() { close(); }
+
+Record_Statistics::Record_Statistics(Program& program, QWidget* parent)
+    : QWidget(parent), p_(program) {
+  setWindowFlag(Qt::Window);
+  setObjectName("Record_Statistics");
+  if (parent) setWindowIcon(parent->windowIcon());
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(new QLabel("From scan or time:", this), 0, 0);
+  stat_from = new QLineEdit(this);
+  stat_from->setObjectName("stat_from");
+  stat_from->setPlaceholderText("first");
+  grid->addWidget(stat_from, 0, 1);
+  grid->addWidget(new QLabel("to:", this), 0, 2);
+  stat_to = new QLineEdit(this);
+  stat_to->setObjectName("stat_to");
+  stat_to->setPlaceholderText("last");
+  grid->addWidget(stat_to, 0, 3);
+  stat_compute = new QPushButton("Compute", this);
+  stat_compute->setObjectName("stat_compute");
+  grid->addWidget(stat_compute, 0, 4);
+  connect(stat_compute, &QPushButton::clicked, this, &Record_Statistics::stat_compute_Click);
+  connect(stat_from, &QLineEdit::returnPressed, this, &Record_Statistics::stat_compute_Click);
+  connect(stat_to, &QLineEdit::returnPressed, this, &Record_Statistics::stat_compute_Click);
+  stat_grid = new QTableWidget(this);
+  stat_grid->setObjectName("stat_grid");
+  stat_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  stat_grid->verticalHeader()->hide();
+  stat_grid->setColumnCount(13);
+  stat_grid->setHorizontalHeaderLabels({"Channel", "Count", "Last", "Min", "Max", "Mean",
+                                        "Std Dev", "Min Time", "Max Time", "Blank", "Overload",
+                                        "Text", "Unit"});
+  grid->addWidget(stat_grid, 1, 0, 1, 5);
+  resize(px(15000), px(6000));
+}
+
+void Record_Statistics::showRecord(const std::string& recordFile) {
+  record_ = recordFile;
+  setWindowTitle(toQt("Record Statistics - " + fs::path(recordFile).filename().string()));
+  stat_compute_Click();
+}
+
+void Record_Statistics::stat_compute_Click() {
+  stat_grid->setRowCount(0);
+  store::ScanSelection selection;
+  if (store::StoreStatus st = store::parseScanSelection(fromQt(stat_from->text()),
+                                                        fromQt(stat_to->text()), selection);
+      !st.ok()) {
+    p_.messages.inform(st.error);
+    return;
+  }
+  store::RecordStatistics stats;
+  if (store::StoreStatus st = store::computeRecordStatistics(record_, selection, stats); !st.ok()) {
+    p_.messages.inform(st.error);
+    return;
+  }
+  for (int c = 1; c <= store::kRecordChannels; ++c) {
+    const auto i = static_cast<std::size_t>(c - 1);
+    const store::ChannelStatistics& s = stats.channels[i];
+    if (!s.any()) continue;
+    const bool numbers = s.count() > 0;
+    auto value = [&](double v) { return numbers ? numberToText(v) : std::string("-"); };
+    const std::vector<std::string> cells = {
+        "CH " + std::to_string(c), std::to_string(s.count()), value(s.last()), value(s.min()),
+        value(s.max()), value(s.mean()), value(s.standardDeviation()),
+        numbers ? s.minTime() : "-", numbers ? s.maxTime() : "-", std::to_string(s.blanks()),
+        std::to_string(s.overloads()), std::to_string(s.notNumbers()), stats.units[i]};
+    const int row = stat_grid->rowCount();
+    stat_grid->insertRow(row);
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+      stat_grid->setItem(row, static_cast<int>(k), new QTableWidgetItem(toQt(cells[k])));
+    }
+  }
+  stat_grid->resizeColumnsToContents();
+}
 
 }  // namespace kalivor

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "store/ui/record_view_form.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QTableWidget>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
@@ -117,7 +120,10 @@ TEST_F(RecordViewTest, GridHeaderAndFixedColumns) {
   EXPECT_EQ(title(1, RecordPageModel::GroupRole), "Scan");
   EXPECT_EQ(title(2, RecordPageModel::GroupRole), "Channel");
   EXPECT_EQ(w->MSFlexGrid1->columnWidth(1), 185);  // 2775 twips
-  EXPECT_EQ(w->MSFlexGrid1->columnWidth(5), 100);  // 1500 twips
+  // At least 1500 twips, and wide enough for a whole reading.
+  EXPECT_GE(w->MSFlexGrid1->columnWidth(5), 100);
+  EXPECT_GT(w->MSFlexGrid1->columnWidth(5),
+            w->MSFlexGrid1->fontMetrics().horizontalAdvance("+4.175619E+00"));
 
   // Scan Cycle and Time stay in view and scroll down with the rows.
   auto* fixed = w->MSFlexGrid1->findChild<QTableView*>("MSFlexGrid1_fixed");
@@ -260,6 +266,57 @@ TEST_F(RecordViewTest, ExportRefusesDatabasesAndReportsFailures) {
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_NE(messages.shown[0].text.find("Cannot open the CSV file"), std::string::npos)
       << messages.shown[0].text;
+}
+
+TEST_F(RecordViewTest, WholeReadingsResizableColumnsAndAGridThatGrowsWithTheWindow) {
+  const auto record = st::writeRecord(folder, "Record1", st::numbered(1, 3));
+  st::execSql(record, "UPDATE DATA SET CH15 = '-4.175619E+00'");
+  auto w = open();
+  openRecord(*w, "Record1.mdb");
+  const QFontMetrics fm = w->MSFlexGrid1->fontMetrics();
+  EXPECT_GT(w->MSFlexGrid1->columnWidth(16), fm.horizontalAdvance("-4.175619E+00"));
+  EXPECT_EQ(w->MSFlexGrid1->horizontalHeader()->sectionResizeMode(16), QHeaderView::Interactive);
+  w->MSFlexGrid1->horizontalHeader()->resizeSection(16, 400);
+  EXPECT_EQ(w->MSFlexGrid1->columnWidth(16), 400);
+  EXPECT_EQ(w->MSFlexGrid1->model()->index(0, 16).data(Qt::ToolTipRole).toString(),
+            "-4.175619E+00");
+
+  const QSize grid = w->MSFlexGrid1->size();
+  const QPoint csv = w->Command5->pos();
+  w->resize(w->width() + 300, w->height() + 200);
+  QApplication::processEvents();
+  EXPECT_EQ(w->MSFlexGrid1->size(), grid + QSize(300, 200));
+  EXPECT_EQ(w->Command5->pos(), csv);  // the buttons stay where they were
+}
+
+TEST_F(RecordViewTest, TidyExportAndStatisticsOfTheShownRecord) {
+  st::writeRecord(folder, "Record1", st::numbered(1, 4));
+  auto w = open();
+  EXPECT_FALSE(w->tidy_DB->isEnabled());
+  EXPECT_FALSE(w->stats_DB->isEnabled());
+  openRecord(*w, "Record1.mdb");
+  const fs::path out = folder.root() / "tidy.csv";
+  dialogs.fileNames = {out.string()};
+  click(w->tidy_DB);
+  ASSERT_EQ(messages.texts(), std::vector<std::string>{"Data saved !"});
+  const std::string text = st::readFile(out);
+  EXPECT_EQ(text.substr(0, text.find("\r\n")), "time,serial,channel,function,value,unit,raw");
+  EXPECT_EQ(count(text, "\r\n"), 1u + 4 * 20);
+
+  click(w->stats_DB);
+  auto* stats = w->findChild<Record_Statistics*>("Record_Statistics");
+  ASSERT_NE(stats, nullptr);
+  ASSERT_EQ(stats->stat_grid->rowCount(), 20);
+  // CH1 reads 0.1, 1.1, 2.1, 3.1.
+  EXPECT_EQ(stats->stat_grid->item(0, 1)->text(), "4");
+  EXPECT_EQ(stats->stat_grid->item(0, 5)->text(), "1.6");
+  QTest::keyClicks(stats->stat_from, "3");
+  QTest::mouseClick(stats->stat_compute, Qt::LeftButton);
+  EXPECT_EQ(stats->stat_grid->item(0, 1)->text(), "2");
+  EXPECT_EQ(stats->stat_grid->item(0, 3)->text(), "2.1");
+  QTest::keyClicks(stats->stat_to, "soon");
+  QTest::mouseClick(stats->stat_compute, Qt::LeftButton);
+  EXPECT_NE(messages.texts().back().find("neither a scan number nor a time"), std::string::npos);
 }
 
 }  // namespace
