@@ -29,6 +29,7 @@ std::unique_ptr<KalivorApplication> KalivorApplication::create(const ProgramOpti
   Program* program = app->program_.get();
   app->gate_->holdInput = [program] { return !program->run.running(); };
   app->wireWindows();
+  main->fitToScreen();
   return app;
 }
 

@@ -15,7 +15,10 @@
 #include <QTableView>
 #include <QScopedValueRollback>
 #include <QTableWidget>
+#include <QScreen>
 #include <algorithm>
+#include <cmath>
+#include <numeric>
 #include <cstdlib>
 
 #include "acquisition/ui/follow_newest.h"
@@ -36,6 +39,12 @@ constexpr double kTabTop = 8400;
 constexpr double kTabHeight = 3900;
 constexpr double kScanControlTop = kTabTop + kTabHeight + 120;
 constexpr std::array<int, 6> kScanControlWidths = {3202, 1040, 1040, 1755, 1995, 1987};
+constexpr double kChannelColumnTwips = (kWindowWidth - 480) / 10;
+// How far the window may shrink below its own height (pixels), so it fits a 1366 x 768 screen
+// with a task bar, and which share of a change in height goes to the chart (the rest to the
+// tables).
+constexpr int kMostShrink = 281;
+constexpr double kChartShare = 0.81;
 
 QTableWidget* makeGrid(QWidget* parent, const QString& name, int rows, int columns) {
   auto* g = new QTableWidget(rows, columns, parent);
@@ -126,9 +135,13 @@ void MainForm::buildMenus() {
 }
 
 void MainForm::buildControls() {
+  auto anchor = [this](QWidget* w, double xByDx, double yByPlot, double yByTabs, double wByDx,
+                       double hByPlot, double hByTabs) {
+    anchors_.push_back({w, QRect(), xByDx, yByPlot, yByTabs, wByDx, hByPlot, hByTabs});
+  };
   auto* central = new QWidget(this);
   setCentralWidget(central);
-  central->setFixedSize(px(kWindowWidth), px(kScanControlTop + 1560));
+  central->installEventFilter(this);
 
   // Toolbar row: printer and the four chart backgrounds sit where the chart's own code puts them.
   PrintSet = button("PrintSet", "Printer");
@@ -157,7 +170,7 @@ void MainForm::buildControls() {
     const double w = kWindowWidth - 480;
     auto* grid = makeGrid(page, QString("Channel_MSFlexGrid_%1").arg(d), 4, 10);
     grid->setGeometry(px(60), px(60), px(w), px(1260));
-    for (int c = 0; c < 10; ++c) grid->setColumnWidth(c, px(w / 10) - 1);
+    for (int c = 0; c < 10; ++c) grid->setColumnWidth(c, px(kChannelColumnTwips) - 1);
     for (int r = 0; r < 4; ++r) grid->setRowHeight(r, px(1260 / 4.0) - 1);
     // A full reading ("+1.234567E+00") must fit its cell: a smaller font where the default is too
     // wide for ten columns.
@@ -197,6 +210,11 @@ void MainForm::buildControls() {
     list->setObjectName(QString("ListFetchTime_%1").arg(d));
     list->setGeometry(px(w - 3120), px(1680), px(3180), px(kTabHeight - 2180));
     ListFetchTime[static_cast<std::size_t>(d)] = list;
+    // Wider: the grids widen and the fetch times keep to the right edge; taller: the tables.
+    anchor(grid, 0, 0, 0, 1, 0, 0);
+    anchor(table, 0, 0, 0, 1, 0, 1);
+    anchor(fetchLabel, 1, 0, 0, 0, 0, 0);
+    anchor(list, 1, 0, 0, 0, 0, 1);
     SSTab1->addTab(page, QString("Deviec %1").arg(d));
   }
   // The tab the user picks is the one shown, also while a run goes on: the core keeps it, so a
@@ -262,9 +280,59 @@ void MainForm::buildControls() {
   NowTimeSeconds->setObjectName("NowTimeSeconds");
   NowTimeSeconds->setReadOnly(true);
   NowTimeSeconds->setGeometry(std::max(px(2400), nowLabel->geometry().right() + 4), px(7920), px(1500), px(330));
+
+  // Below the chart everything moves down as the chart grows; the tabs grow too, and the
+  // scan-control grid and the buttons keep below them.
+  anchor(nowLabel, 0, 1, 0, 0, 0, 0);
+  anchor(NowTimeSeconds, 0, 1, 0, 0, 0, 0);
+  anchor(SSTab1, 0, 1, 0, 1, 0, 1);
+  anchor(ScanControl_MSFlexGrid, 0, 1, 1, 1, 0, 0);
+  for (const B& spec : buttons) anchor(*spec.slot, 1, 1, 1, 0, 0, 0);
+  naturalSize_ = QSize(px(kWindowWidth), px(kScanControlTop + 1560));
+  for (Anchor& a : anchors_) a.natural = a.widget->geometry();
+  central->setMinimumSize(naturalSize_ - QSize(0, kMostShrink));
+  resize(naturalSize_ + QSize(0, menuBar()->sizeHint().height()));
 }
 
 TrendChart& MainForm::trendChart() { return *p_.chart(); }
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == centralWidget() && event->type() == QEvent::Resize) layoutFor(centralWidget()->size());
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainForm::layoutFor(QSize size) {
+  if (naturalSize_.isEmpty()) return;
+  const int dx = std::max(0, size.width() - naturalSize_.width());
+  const int dy = std::max(-kMostShrink, size.height() - naturalSize_.height());
+  const int dyPlot = static_cast<int>(std::lround(dy * kChartShare));
+  const int dyTabs = dy - dyPlot;
+  chartView->setPlotSize(TrendChartView::naturalPlotSize() + QSize(dx, dyPlot));
+  for (const Anchor& a : anchors_) {
+    const QRect n = a.natural;
+    const QRect r(n.x() + static_cast<int>(a.xByDx * dx), n.y() + static_cast<int>(a.yByPlot * dyPlot + a.yByTabs * dyTabs),
+                  n.width() + static_cast<int>(a.wByDx * dx), n.height() + static_cast<int>(a.hByPlot * dyPlot + a.hByTabs * dyTabs));
+    if (a.widget->geometry() != r) a.widget->setGeometry(r);
+  }
+  // The columns share the extra width.
+  for (QTableWidget* grid : Channel_MSFlexGrid) {
+    for (int c = 0; c < 10; ++c) grid->setColumnWidth(c, px(kChannelColumnTwips) - 1 + dx / 10);
+  }
+  const int total = std::accumulate(kScanControlWidths.begin(), kScanControlWidths.end(), 0);
+  for (int c = 0; c < 6; ++c) {
+    const int natural = kScanControlWidths[static_cast<std::size_t>(c)];
+    ScanControl_MSFlexGrid->setColumnWidth(c, px(natural) + dx * natural / total);
+  }
+}
+
+void MainForm::fitToScreen() {
+  const QScreen* s = screen();
+  if (!s) return;
+  // Room for the window's frame and title bar, which the desktop adds around it.
+  const QSize frame = frameGeometry().size() - size();
+  const QSize room = s->availableGeometry().size() - frame.expandedTo(QSize(8, 32));
+  resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
+}
 
 void MainForm::load() {
   p_.startUp();

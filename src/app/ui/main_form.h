@@ -7,6 +7,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "acquisition/run_controller.h"
 #include "app/program.h"
@@ -44,6 +45,9 @@ class MainForm final : public QMainWindow, public RunObserver {
   bool operationUnderWay() const;
   // The I/O gate has returned from its last call: finish a close that had to wait for it.
   void instrumentCallsEnded();
+  // Makes the window no larger than the screen has room for (it never gets smaller than its
+  // minimum, which fits a 1366 x 768 screen with a task bar).
+  void fitToScreen();
 
   // Handlers.
   void StartReading_Click();
@@ -86,6 +90,7 @@ class MainForm final : public QMainWindow, public RunObserver {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
   // RunObserver
   void scanStored(int slot, std::int64_t scanNumber) override;
@@ -99,6 +104,19 @@ class MainForm final : public QMainWindow, public RunObserver {
   void syncChannelGrid(int slot);
   void syncScanControl();
   QPushButton* button(const char* name, const QString& caption);
+  // Places every control for a central area of this size: at the window's own size exactly where
+  // it was built; larger, the chart and the tables grow; smaller (down to the minimum), they shrink.
+  void layoutFor(QSize size);
+
+  // A control's place at the window's own size, and how much of the extra width (dx), of the
+  // chart's extra height (plot) and of the tables' extra height (tabs) it moves or grows by.
+  struct Anchor {
+    QWidget* widget;
+    QRect natural;
+    double xByDx, yByPlot, yByTabs, wByDx, hByPlot, hByTabs;
+  };
+  std::vector<Anchor> anchors_;
+  QSize naturalSize_;
 
   Program& p_;
   QPainterCanvas* chartCanvas_ = nullptr;  // owned by the program's chart

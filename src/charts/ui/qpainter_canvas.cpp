@@ -38,8 +38,29 @@ void plotLine(std::uint32_t* bits, int stride, int w, int h, int x0, int y0, int
 
 }  // namespace
 
+namespace {
+// The trend plot's picture size, at which its grid has a row every 34 and a column every 51 px.
+constexpr double kNaturalWidthPx = 1021;
+constexpr double kNaturalHeightPx = 340;
+}  // namespace
+
 QPainterCanvas::QPainterCanvas(QSize sizePx)
-    : background_(schemePicture(3, sizePx)), image_(background_.copy()) {}
+    : background_(schemePicture(3, sizePx)), image_(background_.copy()), natural_(sizePx) {
+  setScales();
+}
+
+void QPainterCanvas::setScales() {
+  xScale_ = natural_.width() > 0 ? image_.width() / (natural_.width() * kTwipsPerPixel) : 1 / kTwipsPerPixel;
+  yScale_ = natural_.height() > 0 ? image_.height() / (natural_.height() * kTwipsPerPixel) : 1 / kTwipsPerPixel;
+}
+
+void QPainterCanvas::resize(QSize sizePx) {
+  if (sizePx.isEmpty() || sizePx == image_.size()) return;
+  background_ = frozen_ ? background_.scaled(sizePx, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                        : schemePicture(scheme_, sizePx);
+  image_ = background_.copy();
+  setScales();
+}
 
 void QPainterCanvas::clear() {
   // Copy the pixels into the picture already owned: sharing it would cost a detach later.
@@ -53,11 +74,16 @@ void QPainterCanvas::clear() {
 }
 
 void QPainterCanvas::setBackground(int scheme) {
+  scheme_ = scheme;
+  frozen_ = false;
   background_ = schemePicture(scheme, background_.size());
   clear();
 }
 
-void QPainterCanvas::freezeIntoBackground() { background_ = image_.copy(); }
+void QPainterCanvas::freezeIntoBackground() {
+  background_ = image_.copy();
+  frozen_ = true;
+}
 
 void QPainterCanvas::polyline(const TwipPoint* pts, std::size_t n, Rgb color, int widthPx) {
   if (n < 2 || image_.isNull()) return;
@@ -70,8 +96,8 @@ void QPainterCanvas::polyline(const TwipPoint* pts, std::size_t n, Rgb color, in
   const int stride = static_cast<int>(image_.bytesPerLine() / 4);
   const std::uint32_t c = qRgb(redOf(color), greenOf(color), blueOf(color));
   for (std::size_t i = 1; i < n; ++i) {
-    TwipPoint a{pts[i - 1].x / kTwipsPerPixel, pts[i - 1].y / kTwipsPerPixel};
-    TwipPoint b{pts[i].x / kTwipsPerPixel, pts[i].y / kTwipsPerPixel};
+    TwipPoint a{pts[i - 1].x * xScale_, pts[i - 1].y * yScale_};
+    TwipPoint b{pts[i].x * xScale_, pts[i].y * yScale_};
     // Clipping first also keeps overload strokes (millions of pixels long) cheap.
     if (!clipSegment(a, b, -0.5, -0.5, w - 0.5, h - 0.5)) continue;
     const int x0 = static_cast<int>(std::lround(a.x));
@@ -106,8 +132,15 @@ QImage QPainterCanvas::schemePicture(int scheme, QSize sizePx) {
       grid.setDashPattern({2, 2});
     }
     p.setPen(grid);
-    for (int y = 34; y < h; y += 34) p.drawLine(0, y, w - 1, y);
-    for (int x = 51; x < w; x += 51) p.drawLine(x, 0, x, h - 1);
+    // Ten rows and twenty columns at any size (every 34 and 51 pixels at the plot's own).
+    for (int k = 1; k * 34 * h / static_cast<int>(kNaturalHeightPx) < h; ++k) {
+      const int y = k * 34 * h / static_cast<int>(kNaturalHeightPx);
+      p.drawLine(0, y, w - 1, y);
+    }
+    for (int k = 1; k * 51 * w / static_cast<int>(kNaturalWidthPx) < w; ++k) {
+      const int x = k * 51 * w / static_cast<int>(kNaturalWidthPx);
+      p.drawLine(x, 0, x, h - 1);
+    }
   }
   if (scheme == 0 || scheme == 1) {
     p.setPen(QPen(Qt::black, 1));

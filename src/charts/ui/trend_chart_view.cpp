@@ -114,8 +114,15 @@ void DrawMainPic::showPicture(const QImage& picture, int scheme) {
   update();
 }
 
+void DrawMainPic::setScale(double xPerTwip, double yPerTwip) {
+  xScale_ = xPerTwip;
+  yScale_ = yPerTwip;
+  placeLine1(line1Twips_);
+}
+
 void DrawMainPic::placeLine1(double yTwips) {
-  const int y = std::clamp(static_cast<int>(std::lround(yTwips / kTwipsPerPixel)), 0,
+  line1Twips_ = yTwips;
+  const int y = std::clamp(static_cast<int>(std::lround(yTwips * yScale_)), 0,
                            std::max(0, height() - 1));
   const QRect r(0, y, width(), 1);
   if (Line1->geometry() != r) Line1->setGeometry(r);
@@ -123,7 +130,8 @@ void DrawMainPic::placeLine1(double yTwips) {
 
 void DrawMainPic::placeShape1(bool visible, double leftTwips, double topTwips) {
   if (visible) {
-    const QRect r(px(leftTwips), px(topTwips), px(kShapeTwips), px(kShapeTwips));
+    const QRect r(static_cast<int>(leftTwips * xScale_ + 0.5), static_cast<int>(topTwips * yScale_ + 0.5),
+                  px(kShapeTwips), px(kShapeTwips));
     if (Shape1->geometry() != r) Shape1->setGeometry(r);
   }
   if (Shape1->isVisible() != visible) Shape1->setVisible(visible);
@@ -138,7 +146,7 @@ void DrawMainPic::paintEvent(QPaintEvent*) {
 
 void DrawMainPic::mouseMoveEvent(QMouseEvent* event) {
   const QPointF at = event->position();
-  if (mouseMoved) mouseMoved(at.x() * kTwipsPerPixel, at.y() * kTwipsPerPixel);
+  if (mouseMoved) mouseMoved(at.x() / xScale_, at.y() / yScale_);
 }
 
 // --- the chart's controls ----------------------------------------------------------------------
@@ -265,6 +273,23 @@ void TrendChartView::build(QWidget* host) {
     b->hide();
     return b;
   };
+  // How the controls around the plot follow its edges when it grows.
+  auto anchor = [this](QWidget* w, double right, double down) {
+    anchors_.push_back({w, w->geometry(), right, down});
+  };
+  // The reference buttons keep beside the plot's middle, the rest below it.
+  anchor(UpDraw, 1, 0.5);
+  anchor(DownDraw, 1, 0.5);
+  anchor(Xaxis_stop, 0, 1);
+  anchor(Xaxis_start, 1, 1);
+  anchor(Command2, 0.5, 1);
+  anchor(Command1, 0.5, 1);
+  for (QWidget* w : {static_cast<QWidget*>(Text1), static_cast<QWidget*>(Text3),
+                     static_cast<QWidget*>(X_Axis_Label), static_cast<QWidget*>(X_Axis_Combo),
+                     static_cast<QWidget*>(Y_scal_Label), static_cast<QWidget*>(Y_scal_Combo)})
+    anchor(w, 1, 1);
+  plotSize_ = naturalPlotSize();
+
   Command4 = hidden("Command4", "CLS");
   Command5 = hidden("Command5", "PRO2");
   Command6 = hidden("Command6", "Re_draw");
@@ -277,9 +302,9 @@ void TrendChartView::sync() {
   const TrendChartControls& c = chart_.controls;
   setTextIfChanged(Xaxis_start, c.Xaxis_start);
   setTextIfChanged(Xaxis_stop, c.Xaxis_stop);
-  const QPoint marker(px(360), px(c.row_statTop));
+  const QPoint marker = scaledY({px(360), px(c.row_statTop)});
   if (row_stat->pos() != marker) row_stat->move(marker);
-  const QPoint label(px(45), px(c.ref_labelTop));
+  const QPoint label = scaledY({px(45), px(c.ref_labelTop)});
   if (ref_label->pos() != label) ref_label->move(label);
   drawmain_pic->placeLine1(c.Line1Y);
   drawmain_pic->placeShape1(c.Shape1Visible, c.Shape1Left, c.Shape1Top);
@@ -303,7 +328,44 @@ void TrendChartView::sync() {
     const QSignalBlocker block(Y_scal_Combo);
     Y_scal_Combo->setCurrentIndex(chart_.scaleIndex());
   }
-  if (!chart_.drawing()) drawmain_pic->showPicture(canvas_.image(), chart_.GraphScheme);
+  if (chart_.drawing()) return;
+  if (replotPending_) {
+    replotPending_ = false;
+    canvas_.clear();
+    chart_.ReplotFromPositions();
+  }
+  drawmain_pic->showPicture(canvas_.image(), chart_.GraphScheme);
+}
+
+QSize TrendChartView::naturalPlotSize() { return {px(kPlotWidth), px(kPlotHeight)}; }
+
+QPoint TrendChartView::scaledY(QPoint naturalPx) const {
+  const int top = px(kPlotTop);
+  const double sy = static_cast<double>(plotSize_.height()) / naturalPlotSize().height();
+  return {naturalPx.x(), top + static_cast<int>(std::lround((naturalPx.y() - top) * sy))};
+}
+
+void TrendChartView::place(const Anchor& a) const {
+  const QSize extra = plotSize_ - naturalPlotSize();
+  QRect r = a.natural;
+  r.moveLeft(a.natural.x() + static_cast<int>(std::lround(a.right * extra.width())));
+  r.moveTop(a.natural.y() + static_cast<int>(std::lround(a.down * extra.height())));
+  if (a.widget->geometry() != r) a.widget->setGeometry(r);
+}
+
+void TrendChartView::setPlotSize(QSize sizePx) {
+  sizePx = sizePx.expandedTo(QSize(2, 2));
+  if (sizePx == plotSize_) return;
+  plotSize_ = sizePx;
+  drawmain_pic->resize(sizePx);
+  // The picture leaves the plot's last row to the scheme's colour, as at the plot's own size.
+  canvas_.resize(QSize(sizePx.width(), sizePx.height() - 1));
+  drawmain_pic->setScale(canvas_.xScale(), canvas_.yScale());
+  for (const Anchor& a : anchors_) place(a);
+  // The curves again at the new size, from the positions they were drawn at; a redraw under way
+  // finishes first.
+  replotPending_ = true;
+  sync();
 }
 
 void TrendChartView::X_Axis_Combo_Click(int index) {

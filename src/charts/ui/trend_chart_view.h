@@ -11,6 +11,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "charts/trend_chart.h"
 #include "charts/ui/qpainter_canvas.h"
@@ -34,6 +35,8 @@ class DrawMainPic final : public QWidget {
   const QImage& shownPicture() const { return shown_; }
   void placeLine1(double yTwips);
   void placeShape1(bool visible, double leftTwips, double topTwips);
+  // Pixels per plot twip (the picture's), for placing the line and marker and reading the mouse.
+  void setScale(double xPerTwip, double yPerTwip);
 
   std::function<void(double xTwips, double yTwips)> mouseMoved;
 
@@ -47,6 +50,9 @@ class DrawMainPic final : public QWidget {
  private:
   QImage shown_;
   QColor base_ = Qt::black;
+  double xScale_ = 1.0 / kTwipsPerPixel;
+  double yScale_ = 1.0 / kTwipsPerPixel;
+  double line1Twips_ = 0;
 };
 
 class TrendChartView final : public QObject {
@@ -58,6 +64,10 @@ class TrendChartView final : public QObject {
 
   // Brings every control up to date with the chart; the picture only once a redraw has ended.
   void sync();
+  // The plot's size in pixels (at first the chart's own, 1021 x 341): the picture is made at that
+  // size and drawn again, the controls beside and below the plot move with its edges.
+  void setPlotSize(QSize sizePx);
+  static QSize naturalPlotSize();
 
   // Window events, as the controls raise them.
   void X_Axis_Combo_Click(int index);
@@ -95,8 +105,22 @@ class TrendChartView final : public QObject {
  private:
   void build(QWidget* host);
 
+  // A control's place at the plot's own size and how it follows the plot's edges: across by
+  // `right` of the extra width, down by `down` of the extra height.
+  struct Anchor {
+    QWidget* widget;
+    QRect natural;
+    double right;
+    double down;
+  };
+  void place(const Anchor& a) const;
+  QPoint scaledY(QPoint naturalPx) const;
+
   TrendChart& chart_;
   QPainterCanvas& canvas_;
+  std::vector<Anchor> anchors_;
+  QSize plotSize_;
+  bool replotPending_ = false;
   std::function<std::string(const CursorReadout&)> readoutText_;
   Rgb shownTagColor_ = ~0u;
 };

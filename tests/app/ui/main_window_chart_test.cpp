@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
+#include <QMenuBar>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <cmath>
 
@@ -180,6 +183,115 @@ TEST_F(MainWindowChart, SaveChartButtonOpensTheSavingDoor) {
   EXPECT_EQ(&form->chartCanvas(), program->chartCanvas());
   form->trendChart().freezeIntoBackground();
   EXPECT_TRUE(form->trendChart().backgroundFrozen());
+}
+
+// Pixels of the picture in none of the scheme's own colours: the curves.
+int curvePixels(const QImage& img) {
+  int n = 0;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) {
+      const QRgb p = img.pixel(x, y);
+      n += p != qRgb(0, 0, 0) && p != qRgb(255, 255, 255);
+    }
+  return n;
+}
+
+// Pairs of the main window's controls that overlap (the read-out tag lies on its box, and the
+// reference marker touches its "Ref." caption, on purpose).
+std::vector<std::string> overlaps(QWidget* central) {
+  std::vector<std::string> found;
+  const auto children = central->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+  for (int i = 0; i < children.size(); ++i) {
+    for (int j = i + 1; j < children.size(); ++j) {
+      QWidget* a = children[i];
+      QWidget* b = children[j];
+      if (!a->isVisible() || !b->isVisible()) continue;
+      const QStringList pair{a->objectName(), b->objectName()};
+      if (pair.contains("Text1") && pair.contains("Text3")) continue;
+      if (pair.contains("row_stat") && pair.contains("ref_label")) continue;
+      if (a->geometry().intersects(b->geometry()))
+        found.push_back((pair.join(" / ") + (pair.join("").isEmpty() ? " (labels)" : "")).toStdString());
+    }
+    if (!central->rect().contains(children[i]->geometry()) && children[i]->isVisible())
+      found.push_back(children[i]->objectName().toStdString() + " outside");
+  }
+  return found;
+}
+
+TEST_F(MainWindowChart, TheWindowGrowsAndShrinksWithTheChartAndTheTables) {
+  connectRows({0, 1});
+  runScans(3);
+  TrendChartView& v = *form->chartView;
+  QWidget* central = form->centralWidget();
+  const QSize natural = central->size();
+  const QRect plot = v.drawmain_pic->geometry();
+  ASSERT_EQ(plot.size(), QSize(kPlotWidthPx, kPlotHeightPx + 1));
+  const QRect tabs = form->SSTab1->geometry();
+  const QRect table = form->MSFlexGrid2[0]->geometry();
+  const QRect start = form->StartReading->geometry();
+  { const auto o = overlaps(central); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
+
+  // Larger: the plot's pixels follow, the curves are drawn again at the new size, the tables grow.
+  form->resize(form->size() + QSize(300, 200));
+  QCoreApplication::processEvents();
+  const QRect bigger = v.drawmain_pic->geometry();
+  EXPECT_EQ(bigger.topLeft(), plot.topLeft());
+  EXPECT_EQ(bigger.width(), plot.width() + 300);
+  EXPECT_GT(bigger.height(), plot.height() + 100);
+  EXPECT_EQ(form->chartCanvas().image().size(), bigger.size() - QSize(0, 1));
+  EXPECT_EQ(v.drawmain_pic->shownPicture().size(), bigger.size() - QSize(0, 1));
+  EXPECT_GT(curvePixels(form->chartCanvas().image()), 0);
+  EXPECT_EQ(form->SSTab1->width(), tabs.width() + 300);
+  EXPECT_GT(form->MSFlexGrid2[0]->height(), table.height());
+  EXPECT_GT(form->Channel_MSFlexGrid[0]->columnWidth(0) * 10, tabs.width());
+  EXPECT_EQ(form->StartReading->x(), start.x() + 300);
+  EXPECT_GT(v.Xaxis_start->x(), bigger.right() - v.Xaxis_start->width());
+  // The reference line keeps its level in the plot.
+  EXPECT_NEAR(double(v.drawmain_pic->Line1->y()) / bigger.height(), 2555.0 / 5115.0, 0.01);
+  { const auto o = overlaps(central); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
+  testing::screenshot(*form, "main_window_larger");
+
+  // The read-out still finds the point under the mouse at the new scale.
+  const auto p = form->trendChart().pointPosition(1, 9, 0);
+  ASSERT_TRUE(p.has_value());
+  const double xs = form->chartCanvas().xScale();
+  const double ys = form->chartCanvas().yScale();
+  const QPointF local(p->x * xs + 1, p->y * ys);
+  QMouseEvent move(QEvent::MouseMove, local, v.drawmain_pic->mapToGlobal(local), Qt::NoButton,
+                   Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(v.drawmain_pic, &move);
+  EXPECT_EQ(v.Text3->text(), "CH 10");
+
+  // The smallest size: everything still there, nothing on top of anything else.
+  form->resize(form->minimumSizeHint());
+  QCoreApplication::processEvents();
+  EXPECT_LT(central->height(), natural.height());
+  EXPECT_LT(v.drawmain_pic->height(), plot.height());
+  EXPECT_GE(form->MSFlexGrid2[0]->height(), 3 * form->MSFlexGrid2[0]->verticalHeader()->defaultSectionSize());
+  { const auto o = overlaps(central); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
+  EXPECT_GT(curvePixels(form->chartCanvas().image()), 0);
+  testing::screenshot(*form, "main_window_smallest");
+
+  // Back at its own size, everything stands where it stood.
+  form->resize(form->size().width(), natural.height() + form->menuBar()->height());
+  form->resize(natural + QSize(0, form->height() - central->height()));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(central->size(), natural);
+  EXPECT_EQ(v.drawmain_pic->geometry(), plot);
+  EXPECT_EQ(form->MSFlexGrid2[0]->geometry(), table);
+  EXPECT_EQ(form->StartReading->geometry(), start);
+  EXPECT_EQ(form->chartCanvas().image().size(), QSize(kPlotWidthPx, kPlotHeightPx));
+}
+
+TEST_F(MainWindowChart, ItsSmallestSizeFitsALaptopScreenWithATaskBar) {
+  // 1366 x 768, less a 48-pixel task bar and a 32-pixel title bar.
+  const QSize smallest = form->minimumSizeHint();
+  EXPECT_LE(smallest.width(), 1366);
+  EXPECT_LE(smallest.height(), 768 - 48 - 32);
+  // The window can be made that small.
+  form->resize(smallest);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form->size(), smallest);
 }
 
 }  // namespace
