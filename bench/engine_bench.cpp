@@ -209,6 +209,7 @@ void BM_EnginePass(benchmark::State& state) {
     }
   });
   run.StartReading_Click();
+  run.driveUntilEnded();
 
   if (!messages.texts().empty() && messages.texts().front() != "End of Job.") {
     state.SkipWithError(messages.texts().front().c_str());

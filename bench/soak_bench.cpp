@@ -245,6 +245,7 @@ void BM_Soak(benchmark::State& state) {
       }
     });
     run.StartReading_Click();
+    run.driveUntilEnded();
 
     std::size_t tableRows = 0;
     for (int d = 0; d < kMeters; ++d) {

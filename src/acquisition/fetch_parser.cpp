@@ -32,6 +32,7 @@ void FetchParser::startSweep() {
 void FetchParser::completeSweep() {
   const std::size_t sweep = sweeps_++;
   position_ = 0;
+  takenInSweep_ = 0;
   if (onScan_) onScan_(sweep);
 }
 
@@ -42,6 +43,7 @@ void FetchParser::takeValue(std::string_view raw) {
   if (!value.empty()) {
     readings_[static_cast<std::size_t>(active_[position_])] = std::string(value);
     ++taken_;
+    ++takenInSweep_;
   }
   ++position_;
   if (position_ == active_.size()) completeSweep();
@@ -65,8 +67,9 @@ void FetchParser::feed(std::string_view chunk, bool more) {
   // End of the answer: the last value carries the terminator; a bare terminator is no value.
   if (!trimPadding(carry_).empty()) takeValue(carry_);
   carry_.clear();
-  // A run that ends after N channel readings may end inside a sweep.
-  if (position_ > 0 && scanCount_ && static_cast<double>(taken_) == *scanCount_) completeSweep();
+  // An answer may end inside a sweep (a count that is not a whole number of sweeps, a meter that
+  // sent fewer values): what was fetched is stored as a scan of its own, never dropped.
+  if (position_ > 0 && takenInSweep_ > 0) completeSweep();
 }
 
 }  // namespace kalivor

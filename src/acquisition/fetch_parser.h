@@ -45,6 +45,7 @@ class FetchParser {
   std::size_t position_ = 0;  // next active channel to fill
   std::int64_t taken_ = 0;    // non-empty values taken from the whole answer
   std::size_t sweeps_ = 0;
+  std::size_t takenInSweep_ = 0;  // values taken in the sweep under way
 };
 
 }  // namespace kalivor

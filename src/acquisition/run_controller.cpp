@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "acquisition/run_controller.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "acquisition/fetch_parser.h"
@@ -33,13 +34,31 @@ double AdjustForMidnight(double now, double due) {
 
 RunController::RunController(InstrumentLink& link, ScanTables& tables, LiveDisplay& display,
                              RunRecords& records, EventPump& pump)
-    : link_(link), tables_(tables), display_(display), records_(records), pump_(pump) {
-  // A failed instrument read stops the run before the message is shown.
+    : link_(link),
+      tables_(tables),
+      display_(display),
+      records_(records),
+      pump_(pump),
+      scheduler_(std::make_unique<Scheduler>(link.clock())) {
+  // A failed instrument read outside a run stops the run before the message is shown.
   link_.setStopHook([this] { onInstrumentFailure(); });
+}
+
+RunController::~RunController() {
+  // Unwinds every coroutine before the tasks, ports and scheduler go.
+  for (auto& p : ports_) {
+    if (p) p->cancel();
+  }
 }
 
 int RunController::instruments() const {
   return std::clamp<int>(link_.InstrumentCount, 0, kMaxInstruments);
+}
+
+MeterPort& RunController::port(int slot) {
+  auto& p = ports_[static_cast<std::size_t>(slot)];
+  if (!p) p = std::make_unique<MeterPort>(link_.visaApi(), link_.clock(), *scheduler_);
+  return *p;
 }
 
 void RunController::onInstrumentFailure() {
@@ -62,7 +81,43 @@ void RunController::StopReading_Click() {
   link_.StopRequested = true;
   display_.contral_enable();
   display_.UnlockAfterRun();
+  // Every meter's share ends at its next step; one waiting for a reply or a timer at once.
+  if (running_) {
+    for (auto& p : ports_) {
+      if (p) p->cancel();
+    }
+  }
 }
+
+void RunController::stopForShutdown() {
+  if (!running_) return;
+  quiet_ = true;
+  StopReading_Click();
+  // The coroutines have been called off; the records close now, not when the scheduler next runs.
+  runEnd();
+}
+
+void RunController::driveUntil(const std::function<bool()>& done) {
+  scheduler_->runUntil([&] { return !running_ || (done && done()); });
+}
+
+void RunController::driveUntilEnded() { driveUntil({}); }
+
+namespace {
+
+// The per-channel rules of reading functions back, shared by the run's and the link's version.
+bool keepsUserFunction(const ChannelSetup& ch) {
+  // The instrument reports a voltage for a current channel: keep what the user chose.
+  return contains(ch.Function, "ACI") || contains(ch.Function, "DCI");
+}
+
+void markSensePair(std::array<ChannelSetup, kChannelTableSize>& channels, int c, int half) {
+  if (c + 1 > half && c - half >= 0 &&
+      contains(channels[static_cast<std::size_t>(c - half)].Function, "4W"))
+    channels[static_cast<std::size_t>(c)].Function = "NONE";
+}
+
+}  // namespace
 
 void RunController::meter_scan_func(int slot) {
   if (slot < 0 || slot >= kSlotTableSize) return;
@@ -72,8 +127,7 @@ void RunController::meter_scan_func(int slot) {
   auto& channels = tables_.channel[d];
   for (int c = 0; c < count; ++c) {
     ChannelSetup& ch = channels[static_cast<std::size_t>(c)];
-    // The instrument reports a voltage for a current channel: keep what the user chose.
-    if (contains(ch.Function, "ACI") || contains(ch.Function, "DCI")) continue;
+    if (keepsUserFunction(ch)) continue;
     link_.SendCommand("rout:scan:func? " + intToText(c + 1), slot);
     if (link_.lastExchangeFailed()) {
       StopReading_Click();
@@ -89,10 +143,54 @@ void RunController::meter_scan_func(int slot) {
       }
       if (contains(cleanAnswer(link_.ReplyBuffer), "FRTD")) ch.Function = "4W,TEMP";
     }
-    if (c + 1 > half && c - half >= 0 &&
-        contains(channels[static_cast<std::size_t>(c - half)].Function, "4W"))
-      ch.Function = "NONE";
+    markSensePair(channels, c, half);
   }
+}
+
+Task<bool> RunController::readBack(int slot) {
+  const auto d = static_cast<std::size_t>(slot);
+  const int count = std::min<int>(tables_.setup[d].ChannelCount, kMaxChannels);
+  const int half = static_cast<int>(roundHalfEven(count / 2.0));
+  auto& channels = tables_.channel[d];
+  MeterPort& p = port(slot);
+  for (int c = 0; c < count; ++c) {
+    ChannelSetup& ch = channels[static_cast<std::size_t>(c)];
+    if (keepsUserFunction(ch)) continue;
+    auto r = co_await p.query("rout:scan:func? " + intToText(c + 1));
+    if (r.cancelled) co_return false;
+    if (r.failed()) {
+      failSlot(slot, r.status, "Timeout");
+      co_return false;
+    }
+    const std::string answer = cleanAnswer(r.text);
+    ch.Function = TranslateFunctionName(answer);
+    if (contains(answer, "TEMP")) {
+      auto t = co_await p.query("TEMPerature:TRANsducer? @" + intToText(c + 1));
+      if (t.cancelled) co_return false;
+      if (t.failed()) {
+        failSlot(slot, t.status, "Timeout");
+        co_return false;
+      }
+      if (contains(cleanAnswer(t.text), "FRTD")) ch.Function = "4W,TEMP";
+    }
+    markSensePair(channels, c, half);
+  }
+  co_return true;
+}
+
+Task<void> RunController::readBackSlot(int slot) {
+  auto ok = co_await readBack(slot);
+  if (!ok) readBackFailed_[static_cast<std::size_t>(slot)] = true;
+}
+
+void RunController::failSlot(int slot, visa::ViStatus status, const char* message) {
+  (void)slot;
+  // The read-failure rule of the link, for the run's own ports.
+  link_.LastVisaStatus = status;
+  if (running_) instrumentFailed_ = true;
+  StopReading_Click();
+  link_.StopRequested = true;
+  link_.messages().inform(message);
 }
 
 void RunController::abandonStart() {
@@ -102,6 +200,7 @@ void RunController::abandonStart() {
   }
   StopReading_Click();
   running_ = false;
+  ++generation_;
   if (observer_) observer_->runEnded();
 }
 
@@ -114,9 +213,14 @@ void RunController::recordFailure(const std::string& error) {
 void RunController::StartReading_Click() {
   if (running_) return;
   running_ = true;
+  quiet_ = false;
+  ++generation_;
   instrumentFailed_ = false;
   recordOpen_.fill(false);
   recordBroken_.fill(false);
+  readBackFailed_.fill(false);
+  link_.LastVisaStatus = visa::VI_SUCCESS;
+  link_.StopRequested = false;
   const int n = instruments();
 
   // 1-3: chart, locks, scan tables.
@@ -144,20 +248,45 @@ void RunController::StartReading_Click() {
     return;
   }
 
-  // 5: read the channel functions back and rebuild the grids.
-  bool failed = false;
+  // 5: every meter reads its channel functions back, side by side.
   for (int d = 0; d < n; ++d) {
     const auto s = static_cast<std::size_t>(d);
     display_.tabs[s].visible = true;
-    display_.selectedTab = d;
     if (s < display_.deviceList.size()) display_.tabs[s].caption = display_.deviceList[s];
     WaitFlag[s] = 0;
     ScanInProgress[s] = false;
-    meter_scan_func(d);
-    if (link_.lastExchangeFailed()) {
-      StopReading_Click();
+    MeterPort& p = port(d);
+    p.rearm();
+    p.setSession(link_.sessionOfSlot(d));
+  }
+  ++display_.revision;
+  pendingTasks_ = n;
+  const std::uint64_t generation = generation_;
+  for (int d = 0; d < n; ++d) {
+    const auto s = static_cast<std::size_t>(d);
+    readBackTasks_[s] = readBackSlot(d);
+    readBackTasks_[s].start([this, generation] {
+      scheduler_->post([this, generation] {
+        if (generation == generation_) readBackDone();
+      });
+    });
+  }
+}
+
+void RunController::readBackDone() {
+  if (--pendingTasks_ > 0) return;
+  continueStart();
+}
+
+void RunController::continueStart() {
+  const int n = instruments();
+  bool failed = false;
+  for (int d = 0; d < n; ++d) {
+    const auto s = static_cast<std::size_t>(d);
+    const bool ok = !readBackFailed_[s] && !link_.StopRequested;
+    if (!ok) {
       failed = true;
-      break;
+      continue;
     }
     display_.show_data(d, tables_, n);
     display_.ListFetchTime[s].clear();
@@ -168,8 +297,7 @@ void RunController::StartReading_Click() {
   for (int d = 0; d < kMaxInstruments; ++d) {
     if (chart_) chart_->clearPositionTables(d);
   }
-
-  if (failed) {
+  if (failed || link_.StopRequested) {
     runEnd();
     return;
   }
@@ -200,195 +328,276 @@ void RunController::StartReading_Click() {
     recordOpen_[s] = true;
   }
 
-  // 8: readings per scan.
-  for (int d = 0; d < n; ++d) {
-    const auto s = static_cast<std::size_t>(d);
-    if (!hasChannels_[s]) continue;
-    const ScanSetup& setup = tables_.setup[s];
-    const double active = display_.ActiveChannelCount[s];
-    if (setup.scanCount_Status == 0) {
-      link_.SendCommand("rout:scan:count " + setup.ScanCount, d);
-      const auto v = toInt16(strictNumber(setup.ScanCount).value_or(leadingNumber(setup.ScanCount)));
-      ConfiguredScanCount[s] = v.value_or(0);
-      NextReadingTarget[s] = ConfiguredScanCount[s] > active ? active : ConfiguredScanCount[s];
-    } else {
-      link_.SendCommand("rout:scan:count " + numberToText(active), d);
-      ConfiguredScanCount[s] = toInt16(active).value_or(0);
-      NextReadingTarget[s] = ConfiguredScanCount[s];
-    }
-  }
-
-  // 9: a slot with nothing to measure is done before it starts.
+  // 8-9: a slot whose channels all read back as NONE has nothing to measure: it is done before
+  // it starts (triggering it with a count of 0 would loop for ever).
   FinishedDeviceCount = 0;
   for (int d = 0; d < kSlotTableSize; ++d) DeviceFinished[static_cast<std::size_t>(d)] = 0;
   for (int d = 0; d < n; ++d) {
-    if (!hasChannels_[static_cast<std::size_t>(d)]) {
-      DeviceFinished[static_cast<std::size_t>(d)] = 1;
+    const auto s = static_cast<std::size_t>(d);
+    hasChannels_[s] = hasChannels_[s] && display_.ActiveChannelCount[s] > 0;
+    if (!hasChannels_[s]) {
+      DeviceFinished[s] = 1;
       ++FinishedDeviceCount;
     }
   }
+  if (FinishedDeviceCount >= n) {
+    link_.StopRequested = true;
+    StopReading_Click();
+    runEnd();
+    return;
+  }
+  pendingTasks_ = 0;
+  const std::uint64_t generation = generation_;
+  for (int d = 0; d < n; ++d) {
+    const auto s = static_cast<std::size_t>(d);
+    if (!hasChannels_[s]) continue;
+    ++pendingTasks_;
+    slotTasks_[s] = slotRun(d);
+  }
+  for (int d = 0; d < n; ++d) {
+    const auto s = static_cast<std::size_t>(d);
+    if (!slotTasks_[s].valid() || slotTasks_[s].done()) continue;
+    slotTasks_[s].start([this, generation] {
+      scheduler_->post([this, generation] {
+        if (generation == generation_) slotDone();
+      });
+    });
+  }
+}
 
-  runLoop();
+void RunController::slotDone() {
+  if (--pendingTasks_ > 0) return;
   runEnd();
 }
 
-void RunController::runLoop() {
-  const int n = instruments();
-  while (true) {
-    bool busy = false;
-    for (int k = 0; k < n; ++k) {
-      const auto sk = static_cast<std::size_t>(k);
-      const ScanSetup& setup = tables_.setup[sk];
-      WaitFlag[sk] = (setup.StartAtTime == 1 && laterThanNow(setup.StartTime)) ? 1 : 0;
-      pump_.processEvents();
-
-      if (setup.scanCount_Status == 0) {
-        StampWithMilliseconds = false;
-      } else if (WaitFlag[sk] != 1) {
-        for (int o = 0; o < n; ++o) {
-          const auto so = static_cast<std::size_t>(o);
-          StampWithMilliseconds = setup.ScanInterval == 1;
-          const std::string& scanTime = tables_.setup[so].ScanTime;
-          const double due = strictNumber(scanTime).value_or(leadingNumber(scanTime)) +
-                             (setup.ScanInterval == 1 ? ScanStartSeconds[so] : LastFetchSeconds[so]);
-          display_.NowTimeSeconds = numberToText(AdjustForMidnight(secondsOfDay(), due));
-          const double now = leadingNumber(display_.NowTimeSeconds);
-          WaitFlag[so] = now >= due ? 0 : 1;
-        }
-      }
-
-      if (WaitFlag[sk] != 1 && DeviceFinished[sk] == 0 && !ScanInProgress[sk] && hasChannels_[sk]) {
-        link_.SendCommand("rout:scan:" + setup.ScanType, k);
-        ScanInProgress[sk] = true;
-        ScanStartSeconds[sk] = secondsOfDay();
-        ScanStartStamp[sk] = timeStamp();
-      }
-    }
-
-    for (int o = 0; o < n; ++o) {
-      const auto so = static_cast<std::size_t>(o);
-      if (!ScanInProgress[so]) continue;
-      busy = true;
-      PollDevice(o);
-      if (!ScanInProgress[so]) {
-        pump_.processEvents();
-        if (chart_) chart_->PushScanAndReplot();
-        if (observer_) observer_->fetchDone(o);
-      }
-    }
-
-    if (chart_) chart_->updateAxisLabels();
-
-    for (int i = 0; i < n; ++i) {
-      const auto si = static_cast<std::size_t>(i);
-      const ScanSetup& setup = tables_.setup[si];
-      if (setup.StopAtTime != 1 || !earlierThanNow(setup.StopTime)) {
-        WaitFlag[si] = 0;
-      } else if (DeviceFinished[si] == 0) {
-        WaitFlag[si] = 1;
-        ++FinishedDeviceCount;
-        DeviceFinished[si] = 1;
-      }
-    }
-
-    if (FinishedDeviceCount >= n) {
-      link_.StopRequested = true;
-      StopReading_Click();
-    }
-    pump_.processEvents();
-    if (link_.StopRequested) break;
-    if (!busy) link_.clock().sleep(kIdlePauseMs);
+void RunController::markFinished(int slot) {
+  const auto s = static_cast<std::size_t>(slot);
+  DeviceFinished[s] += 1;
+  ++FinishedDeviceCount;
+  if (FinishedDeviceCount >= instruments()) {
+    link_.StopRequested = true;
+    StopReading_Click();
   }
 }
 
-void RunController::PollDevice(int slot) {
+Task<void> RunController::slotRun(int slot) {
   const auto s = static_cast<std::size_t>(slot);
   const ScanSetup& setup = tables_.setup[s];
-  link_.SendCommand("rout:scan:state?", slot);
-  if (link_.lastExchangeFailed()) return;  // the failure has stopped the run
-  const double state = leadingNumber(link_.ReplyBuffer);
   const double active = display_.ActiveChannelCount[s];
-
+  MeterPort& p = port(slot);
+  std::string count;
   if (setup.scanCount_Status == 0) {
-    // Counts beyond the configured number would otherwise be polled for ever.
-    const bool complete = state >= ConfiguredScanCount[s];
-    if (state >= NextReadingTarget[s] || complete) {
-      NextReadingTarget[s] += active;
-      FetchStamp[s] = timeStamp();
-      LastFetchTimeText = FetchStamp[s];
-      display_.ListFetchTime[s].push_back(FetchStamp[s]);
-    }
-    if (complete) {
-      link_.SendCommand("fetch?", slot);
-      LastFetchSeconds[s] = secondsOfDay();
-      if (!link_.lastExchangeFailed()) ParseFetchAnswer(slot);
-      ScanInProgress[s] = false;
-      DeviceFinished[s] += 1;
-      ++FinishedDeviceCount;
-    }
-    return;
+    count = setup.ScanCount;
+    const auto v = toInt16(strictNumber(setup.ScanCount).value_or(leadingNumber(setup.ScanCount)));
+    ConfiguredScanCount[s] = v.value_or(0);
+    NextReadingTarget[s] = ConfiguredScanCount[s] > active ? active : ConfiguredScanCount[s];
+  } else {
+    count = numberToText(active);
+    ConfiguredScanCount[s] = toInt16(active).value_or(0);
+    NextReadingTarget[s] = ConfiguredScanCount[s];
   }
+  auto w = co_await p.write("rout:scan:count " + count);
+  if (w.cancelled) co_return;
+  auto end = co_await scanLoop(slot);
+  (void)end;
+}
 
-  if (state < NextReadingTarget[s]) return;  // the scan is still running
-  link_.SendCommand("fetch?", slot);
-  LastFetchSeconds[s] = secondsOfDay();
-  FetchStamp[s] = timeStamp();
-  LastFetchTimeText = setup.ScanInterval == 1 ? ScanStartStamp[s] : FetchStamp[s];
-  display_.ListFetchTime[s].push_back(LastFetchTimeText);
-  if (!link_.lastExchangeFailed()) ParseFetchAnswer(slot);
-  ScanInProgress[s] = false;
-  if (setup.scanCount_Status == 1 && DeviceFinished[s] == 0) {
-    const double wanted = strictNumber(setup.ScanCount).value_or(leadingNumber(setup.ScanCount));
-    if (tables_.ScansDone[s] >= wanted) {
-      DeviceFinished[s] += 1;
-      ++FinishedDeviceCount;
+Task<RunController::Share> RunController::scanLoop(int slot) {
+  const auto s = static_cast<std::size_t>(slot);
+  const ScanSetup& setup = tables_.setup[s];
+  MeterPort& p = port(slot);
+  while (true) {
+    pump_.processEvents();
+    if (link_.StopRequested && !p.cancelled()) StopReading_Click();
+    if (p.cancelled()) co_return Share::Cancelled;
+
+    // Stop time: once passed, the slot is finished and never triggered again.
+    const auto stopAt = setup.StopAtTime == 1 ? parseDateTime(setup.StopTime) : std::nullopt;
+    if (stopAt && *stopAt < link_.clock().now()) {
+      WaitFlag[s] = 1;
+      markFinished(slot);
+      co_return Share::Finished;
     }
+
+    // Start time.
+    if (setup.StartAtTime == 1 && laterThanNow(setup.StartTime)) {
+      WaitFlag[s] = 1;
+      LocalMs until = *parseDateTime(setup.StartTime);
+      if (stopAt) until = std::min(until, *stopAt + 1);
+      auto r = co_await p.sleepUntil(until);
+      if (r.cancelled) co_return Share::Cancelled;
+      continue;
+    }
+    WaitFlag[s] = 0;
+
+    // Interval since the previous scan's start ("Period Scan") or fetch.
+    if (setup.scanCount_Status == 0) {
+      stampMs_[s] = false;
+    } else {
+      stampMs_[s] = setup.ScanInterval == 1;
+      const double due = strictNumber(setup.ScanTime).value_or(leadingNumber(setup.ScanTime)) +
+                         (setup.ScanInterval == 1 ? ScanStartSeconds[s] : LastFetchSeconds[s]);
+      display_.NowTimeSeconds = numberToText(AdjustForMidnight(secondsOfDay(), due));
+      const double now = leadingNumber(display_.NowTimeSeconds);
+      if (now < due) {
+        WaitFlag[s] = 1;
+        LocalMs until = link_.clock().now() + static_cast<LocalMs>(std::ceil((due - now) * 1000));
+        if (stopAt) until = std::min(until, *stopAt + 1);
+        auto r = co_await p.sleepUntil(until);
+        if (r.cancelled) co_return Share::Cancelled;
+        continue;
+      }
+      WaitFlag[s] = 0;
+    }
+    StampWithMilliseconds = stampMs_[s];
+
+    // Trigger.
+    auto t = co_await p.write("rout:scan:" + setup.ScanType);
+    if (t.cancelled) co_return Share::Cancelled;
+    ScanInProgress[s] = true;
+    ScanStartSeconds[s] = secondsOfDay();
+    ScanStartStamp[s] = timeStamp(slot);
+
+    auto polled = co_await pollAndFetch(slot);
+    if (polled != Share::Finished) co_return polled;
+    if (DeviceFinished[s] != 0) co_return Share::Finished;
   }
 }
 
-void RunController::ParseFetchAnswer(int slot) {
+// Polls until the scan's readings are complete, fetches and stores them. Finished here means the
+// scan was fetched (the slot itself may go on).
+Task<RunController::Share> RunController::pollAndFetch(int slot) {
   const auto s = static_cast<std::size_t>(slot);
   const ScanSetup& setup = tables_.setup[s];
+  MeterPort& p = port(slot);
+  const double active = display_.ActiveChannelCount[s];
+  while (true) {
+    auto r = co_await p.query("rout:scan:state?");
+    if (r.cancelled) co_return Share::Cancelled;
+    if (r.failed()) {
+      failSlot(slot, r.status, "Timeout");
+      co_return Share::Failed;
+    }
+    const double state = leadingNumber(r.text);
+    pump_.processEvents();
+    if (p.cancelled()) co_return Share::Cancelled;
+    // A stop time passing mid-scan finishes the slot; its scan is still fetched.
+    if (DeviceFinished[s] == 0 && setup.StopAtTime == 1 && earlierThanNow(setup.StopTime)) {
+      WaitFlag[s] = 1;
+      markFinished(slot);
+      if (p.cancelled()) co_return Share::Cancelled;
+    }
+
+    if (setup.scanCount_Status == 0) {
+      // Counts beyond the configured number would otherwise be polled for ever.
+      const bool complete = state >= ConfiguredScanCount[s];
+      if (state >= NextReadingTarget[s] || complete) {
+        NextReadingTarget[s] += active;
+        FetchStamp[s] = timeStamp(slot);
+        LastFetchTimeText = FetchStamp[s];
+        display_.ListFetchTime[s].push_back(FetchStamp[s]);
+        ++display_.revision;
+      }
+      if (!complete) continue;
+      auto f = co_await fetch(slot);
+      ScanInProgress[s] = false;
+      if (f != Share::Finished) co_return f;
+      if (DeviceFinished[s] == 0) markFinished(slot);
+      co_return Share::Finished;
+    }
+
+    if (state < NextReadingTarget[s]) continue;  // the scan is still running
+    auto f = co_await fetch(slot);
+    ScanInProgress[s] = false;
+    if (f != Share::Finished) co_return f;
+    if (setup.scanCount_Status == 1 && DeviceFinished[s] == 0) {
+      const double wanted = strictNumber(setup.ScanCount).value_or(leadingNumber(setup.ScanCount));
+      if (tables_.ScansDone[s] >= wanted) markFinished(slot);
+    }
+    co_return Share::Finished;
+  }
+}
+
+Task<RunController::Share> RunController::fetch(int slot) {
+  const auto s = static_cast<std::size_t>(slot);
+  const ScanSetup& setup = tables_.setup[s];
+  MeterPort& p = port(slot);
+  auto r = co_await p.query("fetch?");
+  if (r.cancelled) co_return Share::Cancelled;
+  LastFetchSeconds[s] = secondsOfDay();
+  if (setup.scanCount_Status != 0) {
+    FetchStamp[s] = timeStamp(slot);
+    LastFetchTimeText = setup.ScanInterval == 1 ? ScanStartStamp[s] : FetchStamp[s];
+    display_.ListFetchTime[s].push_back(LastFetchTimeText);
+  }
+  auto& stamps = display_.ListFetchTime[s];
+  if (r.failed()) {
+    stamps.clear();
+    failSlot(slot, r.status, "Timeout");
+    co_return Share::Failed;
+  }
+
   const int count = std::min<int>(setup.ChannelCount, kMaxChannels);
   std::vector<int> active;
   for (int c = 0; c < count; ++c) {
     if (!contains(tables_.channel[s][static_cast<std::size_t>(c)].Function, "NONE")) active.push_back(c);
   }
-  auto& stamps = display_.ListFetchTime[s];
-  const std::string fallbackStamp = FetchStamp[s];
   FetchParser parser(active, count, strictNumber(setup.ScanCount), tables_.ReadingText[s],
-                     [&](std::size_t sweep) {
-                       // One stamp per sweep; should the polls have missed one, the fetch's own
-                       // stamp stands in rather than an empty time.
-                       if (sweep < stamps.size()) {
-                         LastFetchTimeText = stamps[sweep];
-                       } else {
-                         LastFetchTimeText = stamps.empty() ? fallbackStamp : stamps.back();
-                       }
-                       StoreScan(slot);
-                       display_.UpdateDataTables(slot, static_cast<std::int64_t>(tables_.ScansDone[s]),
-                                                 LastFetchTimeText, tables_);
-                       // A scan its record refused is not reported as stored, nor are the
-                       // rest of this answer's scans once the record has failed.
-                       if (observer_ && !recordBroken_[s]) {
-                         observer_->scanStored(slot, static_cast<std::int64_t>(tables_.ScansDone[s]));
-                       }
-                     });
-  parser.feed(link_.receivedText(), link_.LastVisaStatus == visa::VI_SUCCESS_MAX_CNT);
+                     [this, slot](std::size_t sweep) { storeFetched(slot, sweep); });
+  parser.feed(r.text, r.more());
   int reads = 1;
-  while (link_.LastVisaStatus == visa::VI_SUCCESS_MAX_CNT) {
+  Share outcome = Share::Finished;
+  bool more = r.more();
+  while (more) {
     if (++reads > kMaxFetchReads) {
       const std::string who = s < display_.deviceList.size() ? display_.deviceList[s] : "the instrument";
       link_.messages().inform("The answer of " + who + " to fetch? does not end; the run is stopped.");
       link_.StopRequested = true;
       StopReading_Click();
+      outcome = Share::Failed;
       break;
     }
-    link_.ReadReply(slot);
-    if (link_.lastExchangeFailed()) break;
-    parser.feed(link_.receivedText(), link_.LastVisaStatus == visa::VI_SUCCESS_MAX_CNT);
+    auto next = co_await p.read();
+    if (next.cancelled) {
+      outcome = Share::Cancelled;
+      break;
+    }
+    if (next.failed()) {
+      failSlot(slot, next.status, "Timeout ");
+      outcome = Share::Failed;
+      break;
+    }
+    more = next.more();
+    parser.feed(next.text, more);
   }
   stamps.clear();
+  ++display_.revision;
+  if (outcome != Share::Finished) co_return outcome;
+  pump_.processEvents();
+  if (chart_) chart_->PushScanAndReplot();
+  if (chart_) chart_->updateAxisLabels();
+  if (observer_) observer_->fetchDone(slot);
+  co_return Share::Finished;
+}
+
+void RunController::storeFetched(int slot, std::size_t sweep) {
+  const auto s = static_cast<std::size_t>(slot);
+  auto& stamps = display_.ListFetchTime[s];
+  // One stamp per sweep; should the polls have missed one, the fetch's own stamp stands in
+  // rather than an empty time.
+  if (sweep < stamps.size()) {
+    LastFetchTimeText = stamps[sweep];
+  } else {
+    LastFetchTimeText = stamps.empty() ? FetchStamp[s] : stamps.back();
+  }
+  StoreScan(slot);
+  display_.UpdateDataTables(slot, static_cast<std::int64_t>(tables_.ScansDone[s]), LastFetchTimeText,
+                            tables_);
+  // A scan its record refused is not reported as stored, nor are the rest of this answer's
+  // scans once the record has failed.
+  if (observer_ && !recordBroken_[s]) {
+    observer_->scanStored(slot, static_cast<std::int64_t>(tables_.ScansDone[s]));
+  }
 }
 
 void RunController::StoreScan(int slot) {
@@ -421,20 +630,24 @@ void RunController::StoreScan(int slot) {
 }
 
 void RunController::runEnd() {
+  if (!running_) return;
+  ++generation_;
   if (chart_) chart_->updateAxisLabels();
   for (int d = 0; d < kSlotTableSize; ++d) {
     const auto s = static_cast<std::size_t>(d);
     if (recordOpen_[s]) records_.CloseRunDatabase(d);
     recordOpen_[s] = false;
+    if (d < kMaxInstruments) ScanInProgress[s] = false;
   }
+  running_ = false;
   StopReading_Click();
   if (instrumentFailed_ || link_.lastExchangeFailed()) {
     instrumentFailed_ = true;
     link_.StopRequested = true;
     display_.lockAfterInstrumentFailure();
   }
-  link_.messages().inform("End of Job.");
-  running_ = false;
+  ++display_.revision;
+  if (!quiet_) link_.messages().inform("End of Job.");
   if (observer_) observer_->runEnded();
 }
 

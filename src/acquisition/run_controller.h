@@ -2,16 +2,26 @@
 #pragma once
 // The run controller: starts a run on every selected instrument, waits for start times and
 // intervals, triggers, polls, fetches, converts and stores every scan, and ends the run when
-// every slot has finished, when an instrument stops answering or when Stop is pressed. It runs on
-// the caller's thread and lets pending events run at fixed points (the event pump).
+// every slot has finished, when an instrument stops answering or when Stop is pressed.
+//
+// Each meter is served by a coroutine of its own over its own port (see meter_port.h), so one
+// meter's pauses, polls and time-outs never hold up another; all of them, and everything they
+// change (tables, live display, records, chart), run on the scheduler's thread. StartReading_Click
+// starts the run and returns; whoever owns the thread drives the scheduler (the windows through
+// a Qt timer, the CLI and tests with driveUntilEnded()). The event pump is still called where the
+// single-threaded loop used to yield (after each poll, fetch and stored scan), as a hook.
 #include <array>
+#include <memory>
 #include <cstdint>
 #include <string>
 
 #include "acquisition/live_display.h"
 #include "acquisition/run_chart.h"
 #include "acquisition/run_records.h"
+#include "acquisition/meter_port.h"
 #include "common/event_pump.h"
+#include "common/scheduler.h"
+#include "common/task.h"
 #include "instrument/instrument_link.h"
 #include "scan/setup_tables.h"
 
@@ -37,24 +47,32 @@ class RunController {
  public:
   RunController(InstrumentLink& link, ScanTables& tables, LiveDisplay& display, RunRecords& records,
                 EventPump& pump);
+  ~RunController();
 
   void setChart(RunChart* chart) { chart_ = chart; }
   void setObserver(RunObserver* observer) { observer_ = observer; }
 
-  // Starts a run; returns when it has ended.
+  // Starts a run and returns; the scheduler carries it on.
   void StartReading_Click();
-  // Usable at any time; idempotent. The loop leaves at the end of the current pass.
+  // Usable at any time; idempotent. Every meter's share is called off at once (a read under way
+  // is abandoned), then the run ends: records closed, "End of Job.".
   void StopReading_Click();
+  // Closing the program: stops the run, closes the records at once and says nothing.
+  void stopForShutdown();
+  // Runs the scheduler on this thread until the run has ended (tests, the CLI).
+  void driveUntilEnded();
+  // Runs it until `done` holds or the run has ended.
+  void driveUntil(const std::function<bool()>& done);
+  Scheduler& scheduler() { return *scheduler_; }
   // Reads the slot's channel functions back from its instrument.
   void meter_scan_func(int slot);
 
   bool running() const { return running_; }
+  // "Keep logging when an instrument fails": a meter that stops answering ends only its own
+  // share; it is reconnected every 30 s and goes on into the same record. Off by default.
+  bool keepGoing = false;
   // Whether the last run ended because an instrument stopped answering.
   bool instrumentFailed() const { return instrumentFailed_; }
-
-  // Pause of the loop when no slot has a scan in progress, so waiting for an interval does not
-  // spin a core for hours.
-  static constexpr std::uint32_t kIdlePauseMs = 10;
 
   // Per-slot run state.
   std::array<std::int16_t, kSlotTableSize> ConfiguredScanCount{};
@@ -74,16 +92,29 @@ class RunController {
   static constexpr int kMaxFetchReads = 1024;
 
  private:
-  void PollDevice(int slot);
-  void ParseFetchAnswer(int slot);
+  enum class Share { Finished, Failed, Cancelled };
+  Task<bool> readBack(int slot);
+  Task<void> readBackSlot(int slot);
+  Task<void> slotRun(int slot);
+  Task<Share> scanLoop(int slot);
+  Task<Share> pollAndFetch(int slot);
+  Task<Share> fetch(int slot);
+  void readBackDone();
+  void continueStart();
+  void slotDone();
+  void markFinished(int slot);
   void StoreScan(int slot);
-  void runLoop();
+  void storeFetched(int slot, std::size_t sweep);
   void runEnd();
   void abandonStart();
   void onInstrumentFailure();
+  void failSlot(int slot, visa::ViStatus status, const char* message);
   void recordFailure(const std::string& error);
+  MeterPort& port(int slot);
   double secondsOfDay() { return SecondsOfDay(link_.clock().localTime()); }
-  std::string timeStamp() { return MakeTimeStamp(link_.clock().localTime(), StampWithMilliseconds); }
+  std::string timeStamp(int slot) {
+    return MakeTimeStamp(link_.clock().localTime(), stampMs_[static_cast<std::size_t>(slot)]);
+  }
   bool laterThanNow(const std::string& dateTime);
   bool earlierThanNow(const std::string& dateTime);
   int instruments() const;
@@ -95,6 +126,16 @@ class RunController {
   EventPump& pump_;
   RunChart* chart_ = nullptr;
   RunObserver* observer_ = nullptr;
+
+  std::unique_ptr<Scheduler> scheduler_;
+  std::array<std::unique_ptr<MeterPort>, kMaxInstruments> ports_;
+  std::array<Task<void>, kMaxInstruments> readBackTasks_;
+  std::array<Task<void>, kMaxInstruments> slotTasks_;
+  std::array<bool, kMaxInstruments> readBackFailed_{};
+  std::array<bool, kSlotTableSize> stampMs_{};
+  int pendingTasks_ = 0;
+  std::uint64_t generation_ = 0;  // work posted for an earlier run is ignored
+  bool quiet_ = false;            // ended by closing the program: no message
 
   bool running_ = false;
   bool instrumentFailed_ = false;

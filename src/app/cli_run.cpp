@@ -356,6 +356,10 @@ int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string
   auto previousInt = std::signal(SIGINT, onStopSignal);
   auto previousTerm = std::signal(SIGTERM, onStopSignal);
   s.run->StartReading_Click();
+  s.run->driveUntil([&] {
+    if (gStopSignal.exchange(false)) s.run->StopReading_Click();
+    return false;
+  });
   std::signal(SIGINT, previousInt);
   std::signal(SIGTERM, previousTerm);
   s.run->setObserver(nullptr);

@@ -14,9 +14,12 @@ Program::Program(Clock& clock_, std::unique_ptr<visa::VisaApi> visa_, Messages& 
       dialogs(dialogs_),
       pump(pump_),
       dataFolder(std::move(dataFolder_)),
+      runEvents([this](std::int64_t) {
+        if (runYieldsToPump) pump.processEvents();
+      }),
       link(*visa, clock, messages),
       records(dataFolder),
-      run(link, tables, display, records, pump),
+      run(link, tables, display, records, runEvents),
       selection(link, tables, display, run) {}
 
 Program::~Program() { run.setChart(nullptr); }
@@ -61,6 +64,7 @@ void Program::startUp() {
 }
 
 void Program::shutdown() {
+  run.stopForShutdown();
   run.StopReading_Click();
   link.closeAtShutdown();
 }

@@ -51,6 +51,10 @@ class Program {
   Dialogs& dialogs;
   EventPump& pump;
   std::filesystem::path dataFolder;
+  // Whether the run lets `pump` run at the points where it used to yield. The windows drive the
+  // run from their event loop and need no nested one; tests turn it on for their hooks.
+  bool runYieldsToPump = false;
+  CallbackEventPump runEvents;
 
   InstrumentLink link;
   ScanTables tables;

@@ -41,7 +41,10 @@ ResourceManager::ResourceManager(std::vector<std::unique_ptr<DeviceProvider>> pr
 }
 
 // Sessions go before the providers that made them.
-ResourceManager::~ResourceManager() { objects_.clear(); }
+ResourceManager::~ResourceManager() {
+  std::lock_guard lock(mutex_);
+  objects_.clear();
+}
 
 std::string ResourceManager::description() const {
   std::string names;
@@ -64,6 +67,12 @@ ResourceManager::Object* ResourceManager::find(ViObject handle, Type type) {
   const auto it = objects_.find(handle);
   if (it == objects_.end() || it->second.type != type) return nullptr;
   return &it->second;
+}
+
+std::shared_ptr<DeviceSession> ResourceManager::sessionOf(ViSession handle) {
+  std::lock_guard lock(mutex_);
+  Object* o = find(handle, Type::Session);
+  return o ? o->session : nullptr;
 }
 
 ViObject ResourceManager::add(Object object) {
@@ -90,6 +99,7 @@ const ResourceManager::Known* ResourceManager::lookup(const std::string& name) c
 }
 
 ViStatus ResourceManager::viOpenDefaultRM(ViSession* rm) {
+  std::lock_guard lock(mutex_);
   if (rm == nullptr) return VI_ERROR_USER_BUF;
   *rm = add(Object{Type::Manager});
   return VI_SUCCESS;
@@ -97,6 +107,7 @@ ViStatus ResourceManager::viOpenDefaultRM(ViSession* rm) {
 
 ViStatus ResourceManager::viFindRsrc(ViSession rm, const char* expr, ViFindList* list,
                                      ViUInt32* count, char* desc) {
+  std::lock_guard lock(mutex_);
   if (list != nullptr) *list = VI_NULL;
   if (count != nullptr) *count = 0;
   copyDescriptor("", desc);
@@ -128,6 +139,7 @@ ViStatus ResourceManager::viFindRsrc(ViSession rm, const char* expr, ViFindList*
 }
 
 ViStatus ResourceManager::viFindNext(ViFindList list, char* desc) {
+  std::lock_guard lock(mutex_);
   Object* o = find(list, Type::FindList);
   if (o == nullptr) {
     copyDescriptor("", desc);
@@ -143,6 +155,7 @@ ViStatus ResourceManager::viFindNext(ViFindList list, char* desc) {
 
 ViStatus ResourceManager::viOpen(ViSession rm, const char* name, ViAccessMode mode,
                                  ViUInt32 openTimeoutMs, ViSession* session) {
+  std::lock_guard lock(mutex_);
   if (session != nullptr) *session = VI_NULL;
   if (find(rm, Type::Manager) == nullptr) return VI_ERROR_INV_OBJECT;
   if (session == nullptr) return VI_ERROR_USER_BUF;
@@ -181,6 +194,7 @@ ViStatus ResourceManager::viOpen(ViSession rm, const char* name, ViAccessMode mo
 }
 
 ViStatus ResourceManager::viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value) {
+  std::lock_guard lock(mutex_);
   const auto it = objects_.find(object);
   if (it == objects_.end()) return VI_ERROR_INV_OBJECT;
   if (it->second.type != Type::Session || attribute != VI_ATTR_TMO_VALUE) return VI_ERROR_NSUP_ATTR;
@@ -193,10 +207,10 @@ ViStatus ResourceManager::viWrite(ViSession session, const unsigned char* buf, V
   ViUInt32 ignored = 0;
   ViUInt32* out = written != nullptr ? written : &ignored;
   *out = 0;
-  Object* o = find(session, Type::Session);
-  if (o == nullptr) return VI_ERROR_INV_OBJECT;
+  const auto device = sessionOf(session);
+  if (!device) return VI_ERROR_INV_OBJECT;
   if (buf == nullptr && count > 0) return VI_ERROR_USER_BUF;
-  const ViStatus status = o->session->write(buf, count, out);
+  const ViStatus status = device->write(buf, count, out);
   *out = std::min(*out, count);
   return status;
 }
@@ -206,16 +220,17 @@ ViStatus ResourceManager::viRead(ViSession session, unsigned char* buf, ViUInt32
   ViUInt32 ignored = 0;
   ViUInt32* out = got != nullptr ? got : &ignored;
   *out = 0;
-  Object* o = find(session, Type::Session);
-  if (o == nullptr) return VI_ERROR_INV_OBJECT;
+  const auto device = sessionOf(session);
+  if (!device) return VI_ERROR_INV_OBJECT;
   if (buf == nullptr && count > 0) return VI_ERROR_USER_BUF;
-  const ViStatus status = o->session->read(buf, count, out);
+  const ViStatus status = device->read(buf, count, out);
   *out = std::min(*out, count);
   return status;
 }
 
 ViStatus ResourceManager::viClose(ViObject object) {
   if (object == VI_NULL) return VI_WARN_NULL_OBJECT;
+  std::lock_guard lock(mutex_);
   const auto it = objects_.find(object);
   if (it == objects_.end()) return VI_ERROR_INV_OBJECT;
   if (it->second.type == Type::Manager) {

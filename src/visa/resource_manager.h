@@ -5,10 +5,13 @@
 // expressions; a provider only lists resources and opens sessions.
 //
 // Handles are 32-bit, never 0 and never handed out twice in one process run (a stale handle kept
-// by a caller gives VI_ERROR_INV_OBJECT instead of reaching someone else's session). Used from one
-// thread at a time, like the rest of the instrument link.
+// by a caller gives VI_ERROR_INV_OBJECT instead of reaching someone else's session). Calls on
+// different sessions may come from different threads (one per meter during a run): the tables
+// are locked, and a session stays alive while a read or write on it is under way even when it
+// is closed meanwhile.
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -58,7 +61,7 @@ class ResourceManager final : public VisaApi {
     Type type = Type::Manager;
     ViSession manager = 0;  // the resource manager it was opened from (itself for a manager)
     std::string resource;
-    std::unique_ptr<DeviceSession> session;
+    std::shared_ptr<DeviceSession> session;
     std::vector<std::string> found;
     std::size_t next = 0;
   };
@@ -76,6 +79,9 @@ class ResourceManager final : public VisaApi {
   std::vector<std::unique_ptr<DeviceProvider>> providers_;
   std::unordered_map<ViObject, Object> objects_;
   std::vector<Known> known_;
+  mutable std::recursive_mutex mutex_;
+  // The session of a handle, kept alive by the caller for the duration of one call.
+  std::shared_ptr<DeviceSession> sessionOf(ViSession handle);
 };
 
 }  // namespace kalivor::visa

@@ -109,6 +109,7 @@ std::string TracingVisa::statusText(ViStatus status) {
 }
 
 std::string TracingVisa::nameOf(ViObject object) const {
+  std::lock_guard lock(mutex_);
   const auto it = names_.find(object);
   if (it != names_.end()) return it->second.text;
   return "object " + hex32(object);
@@ -120,6 +121,7 @@ void TracingVisa::line(const std::string& who, const std::string& what) {
   char ms[8];
   std::snprintf(ms, sizeof ms, ".%03d", t.millisecond);
   const std::string text = formatDateTime(now) + ms + " " + who + " " + what + "\n";
+  std::lock_guard lock(mutex_);
   // One write and a flush per line: what was traced survives a crash of the program.
   std::fwrite(text.data(), 1, text.size(), file_);
   std::fflush(file_);
@@ -130,6 +132,7 @@ ViStatus TracingVisa::viOpenDefaultRM(ViSession* rm) {
   std::string who = "rm";
   if (succeeded(s) && rm != nullptr) {
     who += " " + hex32(*rm);
+    std::lock_guard lock(mutex_);
     names_[*rm] = {who, *rm};
   }
   line(who, "open-default-rm status " + statusText(s));
@@ -144,6 +147,7 @@ ViStatus TracingVisa::viFindRsrc(ViSession rm, const char* expr, ViFindList* lis
     if (count != nullptr) what += " count " + decimal(*count);
     if (desc != nullptr) what += " first " + cString(desc);
     if (list != nullptr && *list != VI_NULL) {
+      std::lock_guard lock(mutex_);
       names_[*list] = {"find-list " + hex32(*list), rm};
       what += " list " + hex32(*list);
     }
@@ -167,6 +171,7 @@ ViStatus TracingVisa::viOpen(ViSession rm, const char* name, ViAccessMode mode,
       name != nullptr ? std::string(name, strnlen(name, VI_FIND_BUFLEN)) : std::string("(null)");
   std::string what = "open";
   if (succeeded(s) && session != nullptr) {
+    std::lock_guard lock(mutex_);
     names_[*session] = {escapeControl(resource), rm};
     what += " session " + hex32(*session);
   }
@@ -207,10 +212,13 @@ ViStatus TracingVisa::viRead(ViSession session, unsigned char* buf, ViUInt32 cou
   return s;
 }
 
+void TracingVisa::note(const std::string& who, const std::string& what) { line(who, what); }
+
 ViStatus TracingVisa::viClose(ViObject object) {
   const std::string who = nameOf(object);
   const ViStatus s = inner_->viClose(object);
   if (succeeded(s)) {
+    std::lock_guard lock(mutex_);
     const auto it = names_.find(object);
     if (it != names_.end() && it->second.manager == object) {
       std::erase_if(names_, [object](const auto& e) { return e.second.manager == object; });

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <mutex>
 #include <unordered_map>
 
 #include "common/clock.h"
@@ -50,6 +51,8 @@ class TracingVisa final : public VisaApi {
   ViStatus viRead(ViSession session, unsigned char* buf, ViUInt32 count, ViUInt32* got) override;
   ViStatus viClose(ViObject object) override;
 
+  // A line of the program's own (a meter lost or back during a run), between the calls.
+  void note(const std::string& who, const std::string& what);
   // Bytes as they appear in the trace, between double quotes: control characters, bytes above
   // 0x7F, '"' and '\' escaped.
   static std::string quoteBytes(std::string_view bytes);
@@ -71,6 +74,8 @@ class TracingVisa final : public VisaApi {
   std::FILE* file_;
   std::string path_;
   std::unordered_map<ViObject, Name> names_;
+  // Port threads call on different sessions at once: the name table and the file are shared.
+  mutable std::mutex mutex_;
 };
 
 }  // namespace kalivor::visa

@@ -85,7 +85,7 @@ TEST(FetchParser, AnswersOfExactlyOneAndTwoReadsEndCleanly) {
   EXPECT_EQ(parse(active, 10, std::nullopt, answer).scans.size(), 6u);
 }
 
-TEST(FetchParser, EndInsideASweepStoresOnlyWhenTheConfiguredCountIsReached) {
+TEST(FetchParser, EndInsideASweepStoresWhatWasFetchedAsAScan) {
   // A run ending after 5 channel readings on 10 active channels.
   std::vector<int> active{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   auto r = parse(active, 10, 5, values(5));
@@ -94,8 +94,19 @@ TEST(FetchParser, EndInsideASweepStoresOnlyWhenTheConfiguredCountIsReached) {
   EXPECT_EQ(r.scans[0][5], " ");
   // 15 of 15: one full sweep and one partial.
   EXPECT_EQ(parse(active, 10, 15, values(15)).scans.size(), 2u);
-  // A short answer in a scan-by-scan run is not a scan.
-  EXPECT_EQ(parse(active, 10, 20, values(5)).scans.size(), 0u);
+  // A short answer in a scan-by-scan run still keeps its readings.
+  const auto shortAnswer = parse(active, 10, 20, values(5));
+  ASSERT_EQ(shortAnswer.scans.size(), 1u);
+  EXPECT_EQ(shortAnswer.scans[0][4], "+5.000005E+00");
+  EXPECT_EQ(shortAnswer.scans[0][5], " ");
+  // A count that is not a whole number of sweeps ("25.6": the meter takes 26): all 26 readings
+  // are kept, the last six as a scan of their own, even when the answer spans several reads.
+  const auto odd = parse(active, 10, 25.6, values(26), 100);
+  ASSERT_EQ(odd.scans.size(), 3u);
+  EXPECT_EQ(odd.scans[2][5], "+6.000026E+00");
+  EXPECT_EQ(odd.scans[2][6], " ");
+  // A bare terminator or only empty values after a full sweep add no scan.
+  EXPECT_EQ(parse(active, 10, std::nullopt, values(10).substr(0, values(10).size() - 1) + ",,\n").scans.size(), 1u);
 }
 
 TEST(FetchParser, EmptyValuesLeaveABlankAndDoNotShiftLaterSweeps) {

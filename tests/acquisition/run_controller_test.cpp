@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 #include "common/numbers.h"
 #include "support/scripted_visa.h"
@@ -41,6 +42,7 @@ TEST_F(RunTest, AfterNChannelReadingsStoresFiveScansWithTheirOwnStamps) {
   s.ScanCount = "50";
   rig.tables.DatabaseName[0] = "Record1";
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
 
   const auto sent = rig.received(0);
   EXPECT_EQ(countOf(sent, "rout:scan:count 50\n"), 1u);
@@ -70,6 +72,7 @@ TEST_F(RunTest, ConfiguredCountBelowTheChannelsSetsTheFirstTarget) {
   rig.tables.setup[0].scanCount_Status = 0;
   rig.tables.setup[0].ScanCount = "5";
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   EXPECT_EQ(rig.run.ConfiguredScanCount[0], 5);
   EXPECT_EQ(rig.tables.ScansDone[0], 1);
   EXPECT_EQ(rig.tables.ReadingText[0][5], " ");
@@ -89,6 +92,7 @@ TEST_F(RunTest, AfterNScansRunsThreeScansSpacedByTheInterval) {
     if (triggers.size() < countOf(rig.meter(0).received(), "rout:scan:SCAN\n")) triggers.push_back(rig.clock.now());
   });
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   EXPECT_EQ(rig.tables.ScansDone[0], 3);
   ASSERT_EQ(triggers.size(), 3u);
   EXPECT_GE(triggers[1] - triggers[0], 10000);
@@ -109,6 +113,7 @@ TEST_F(RunTest, ByStopButtonRunsUntilStopIsPressed) {
     if (rig.tables.ScansDone[0] >= 7) rig.run.StopReading_Click();
   });
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   EXPECT_EQ(rig.tables.ScansDone[0], 7);
   EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
   EXPECT_FALSE(rig.run.instrumentFailed());
@@ -128,6 +133,7 @@ TEST_F(RunTest, FutureStartTimeHoldsTheTriggerUntilItPasses) {
     if (!firstTrigger && countOf(rig.meter(0).received(), "rout:scan:SCAN\n") == 1) firstTrigger = rig.clock.now();
   });
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   EXPECT_EQ(rig.tables.ScansDone[0], 1);
   EXPECT_GE(firstTrigger, start);
   EXPECT_LT(firstTrigger, start + 1000);
@@ -144,6 +150,7 @@ TEST_F(RunTest, IntervalAcrossMidnightStillTriggers) {
   s.ScanCount = "4";
   s.ScanTime = "5";
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   EXPECT_EQ(rig.tables.ScansDone[0], 4);
   EXPECT_EQ(rig.clock.localTime().day, 7);
   EXPECT_LT(rig.clock.now(), makeLocalMs(2024, 5, 7, 0, 0, 30));
@@ -158,6 +165,7 @@ TEST_F(RunTest, SlotWithEveryChannelNoneIsLeftOutAndTheOtherRuns) {
     rig.tables.setup[static_cast<std::size_t>(d)].ScanCount = "2";
   }
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   EXPECT_EQ(rig.tables.ScansDone[0], 2);
   EXPECT_EQ(rig.tables.ScansDone[1], 0);
   for (const auto& m : rig.received(1)) {
@@ -172,6 +180,7 @@ TEST_F(RunTest, NoChannelAnywhereSaysNoScanFunction) {
   setFunctions(rig, 0, 20, "VOLT", 0);
   select(1);
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"No scan function"});
   EXPECT_TRUE(rig.display.isEnabled("StartReading"));
   EXPECT_EQ(countOf(rig.received(0), "rout:scan:SCAN\n"), 0u);
@@ -184,6 +193,7 @@ TEST_F(RunTest, LongAnswersAreReadInPiecesAndEveryReadingLandsOnItsChannel) {
   rig.tables.setup[0].ScanCount = "200";  // about 3 KB of answer
   rig.tables.DatabaseName[0] = "Record2";
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   const auto& rows = rig.records.files["Record2"];
   ASSERT_EQ(rows.size(), 10u);
   for (const auto& row : rows) {
@@ -205,6 +215,7 @@ TEST_F(RunTest, DroppedConnectionEndsWithTimeoutAndKeepsStoredScans) {
   r.tables.setup[0].ScanTime = "1";
   r.tables.DatabaseName[0] = "Record1";
   r.run.StartReading_Click();
+  r.run.driveUntilEnded();
   EXPECT_EQ(r.messages.count("Timeout"), 1u);
   EXPECT_EQ(r.messages.texts().back(), "End of Job.");
   EXPECT_TRUE(r.run.instrumentFailed());
@@ -234,6 +245,7 @@ TEST_F(RunTest, SilentMidRunCostsTheTimeOutOnTheManualClockOnly) {
     }
   });
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   EXPECT_EQ(rig.messages.count("Timeout"), 1u);
   EXPECT_EQ(rig.messages.texts().back(), "End of Job.");
   EXPECT_EQ(rig.tables.ScansDone[0], 3);
@@ -253,6 +265,7 @@ TEST_F(RunTest, MissingRecordAfterCreationUnlocksAndClosesWhatWasOpened) {
   rig.records.files["Record1"];
   rig.records.refuseCreate = true;
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"The database is error!!Please choice a database again."});
   EXPECT_FALSE(rig.records.open[0]);
   EXPECT_TRUE(rig.display.isEnabled("StartReading"));
@@ -267,6 +280,7 @@ TEST_F(RunTest, RecordErrorEndsTheRunCleanlyKeepingStoredRows) {
   rig.tables.DatabaseName[0] = "Record1";
   rig.records.failAppendAfter = 4;
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   ASSERT_EQ(rig.messages.texts().size(), 2u);
   EXPECT_EQ(rig.messages.texts()[0], "Record Record1: disk full");
   EXPECT_EQ(rig.messages.texts()[1], "End of Job.");
@@ -282,6 +296,7 @@ TEST_F(RunTest, NumbersContinueAfterTheRowsAlreadyInTheRecord) {
   rig.tables.DatabaseName[0] = "Record1";
   rig.records.rowBase[0] = 6;
   rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
   ASSERT_EQ(rig.records.files["Record1"].size(), 2u);
   EXPECT_EQ(rig.records.files["Record1"][0].num, "7");
   EXPECT_EQ(rig.records.files["Record1"][1].num, "8");
@@ -293,6 +308,148 @@ TEST_F(RunTest, FourWireChannelReadBackMakesItsPartnerNone) {
   EXPECT_EQ(rig.tables.channel[0][3].Function, "4W");
   EXPECT_EQ(rig.tables.channel[0][13].Function, "NONE");
   EXPECT_EQ(rig.display.ActiveChannelCount[0], 19);
+}
+
+// Four 20-channel meters, every channel measuring volts.
+std::vector<sim::SimInstrumentConfig> fourMeters() {
+  std::vector<sim::SimInstrumentConfig> out;
+  for (int i = 1; i <= 4; ++i) {
+    sim::SimInstrumentConfig c;
+    const std::string serial = "SIM010" + std::to_string(i);
+    c.resource = "USB0::0x0000::0x0001::" + serial + "::INSTR";
+    c.identity = "SIMULATED,M100," + serial + ",1.0";
+    c.card = "2";
+    c.serial = serial;
+    c.seed = static_cast<std::uint32_t>(i);
+    out.push_back(c);
+  }
+  return out;
+}
+
+struct SideBySide : ::testing::Test {
+  SimRig rig{fourMeters()};
+  // Every meter scans its channels back to back until Stop, into Record<n>.
+  void byStop(int meters, const std::string& scanTime = "0") {
+    rig.selectFirst(meters);
+    rig.messages.clear();
+    for (int d = 0; d < meters; ++d) {
+      ScanSetup& s = rig.tables.setup[static_cast<std::size_t>(d)];
+      s.scanCount_Status = 2;
+      s.ScanTime = scanTime;
+      rig.tables.DatabaseName[static_cast<std::size_t>(d)] = "Record" + std::to_string(d + 1);
+    }
+  }
+  std::size_t rows(int d) { return rig.records.files["Record" + std::to_string(d + 1)].size(); }
+};
+
+TEST_F(SideBySide, FourMetersScanningBackToBackEachGetTheirShare) {
+  byStop(4);
+  const LocalMs start = rig.clock.now();
+  rig.pump.set([&](std::int64_t) {
+    if (rig.clock.now() - start >= 60000) rig.run.StopReading_Click();
+  });
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  std::vector<std::size_t> counts;
+  for (int d = 0; d < 4; ++d) counts.push_back(rows(d));
+  const auto [lo, hi] = std::minmax_element(counts.begin(), counts.end());
+  ASSERT_GT(*lo, 0u);
+  EXPECT_LE(static_cast<double>(*hi), 1.1 * static_cast<double>(*lo))
+      << counts[0] << " " << counts[1] << " " << counts[2] << " " << counts[3];
+  // A minute of 20 readings at 20 ms each, a trigger, polls and a fetch: about 130 scans per
+  // meter, as many as one meter alone gets (they no longer wait for each other).
+  EXPECT_GT(*lo, 100u);
+  // Each meter's conversation is still the exact sequence: one count, then trigger, polls, fetch.
+  const auto sent = rig.received(2);
+  ASSERT_GE(sent.size(), 4u);
+  EXPECT_EQ(countOf(sent, "rout:scan:count 20\n"), 1u);
+  // (Stop may come while a fetch is on its way: that one answer is abandoned.)
+  EXPECT_LE(countOf(sent, "fetch?\n") - rows(2), 1u);
+  EXPECT_EQ(countOf(sent, "rout:scan:SCAN\n"), countOf(sent, "fetch?\n"));
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+}
+
+TEST_F(SideBySide, ASilentMeterDoesNotDelayTheOthers) {
+  byStop(4, "1");
+  LocalMs silencedAt = 0;
+  std::array<std::size_t, 4> atSilence{};
+  rig.pump.set([&](std::int64_t) {
+    if (silencedAt == 0 && rig.tables.ScansDone[1] >= 3) {
+      silencedAt = rig.clock.now();
+      for (int d = 0; d < 4; ++d) atSilence[static_cast<std::size_t>(d)] = rows(d);
+      rig.meter(1).setFault("silent");
+    }
+  });
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  ASSERT_NE(silencedAt, 0);
+  // Without the option the run still ends on the silent meter's time-out...
+  EXPECT_EQ(rig.messages.texts(), (std::vector<std::string>{"Timeout", "End of Job."}));
+  EXPECT_TRUE(rig.run.instrumentFailed());
+  EXPECT_GE(rig.clock.now() - silencedAt, 30000);
+  EXPECT_LT(rig.clock.now() - silencedAt, 32000);
+  // ...but the other three went on all through those 30 s: a second from each fetch to the next
+  // trigger and about 0.45 s of scanning make some 20 scans (a meter held up would have none).
+  for (int d : {0, 2, 3}) {
+    EXPECT_GE(rows(d) - atSilence[static_cast<std::size_t>(d)], 19u) << "meter " << d + 1;
+  }
+  EXPECT_EQ(rows(1), 3u);
+  for (int d = 0; d < 4; ++d) EXPECT_FALSE(rig.records.open[static_cast<std::size_t>(d)]);
+}
+
+TEST_F(SideBySide, StopDuringAThirtySecondReadEndsTheRunAtOnce) {
+  byStop(2, "1");
+  LocalMs stoppedAt = 0;
+  rig.pump.set([&](std::int64_t) {
+    if (rig.tables.ScansDone[0] == 2 && rig.meter(0).config().fault == "none") rig.meter(0).setFault("silent");
+    // Ten seconds into the silent read, the user presses Stop.
+    if (stoppedAt == 0 && rig.tables.ScansDone[1] >= 12) {
+      stoppedAt = rig.clock.now();
+      rig.run.StopReading_Click();
+    }
+  });
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  ASSERT_NE(stoppedAt, 0);
+  EXPECT_FALSE(rig.run.running());
+  EXPECT_LT(rig.clock.now() - stoppedAt, 1000);  // not the rest of the time-out
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  EXPECT_FALSE(rig.run.instrumentFailed());
+  EXPECT_EQ(rig.records.log.back(), "close 1");
+  EXPECT_TRUE(rig.display.isEnabled("StartReading"));
+  // The next run starts cleanly.
+  rig.meter(0).setFault("none");
+  rig.pump.set(nullptr);
+  rig.tables.setup[0].scanCount_Status = 1;
+  rig.tables.setup[0].ScanCount = "2";
+  rig.tables.setup[1].scanCount_Status = 1;
+  rig.tables.setup[1].ScanCount = "2";
+  rig.messages.clear();
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  EXPECT_EQ(rig.tables.ScansDone[0], 2);
+  EXPECT_EQ(rig.tables.ScansDone[1], 2);
+}
+
+TEST_F(RunTest, SlotWhoseChannelsReadBackAsNoneIsNotTriggeredAndTheRunEnds) {
+  setFunctions(rig, 0, 20, "VOLT", 2);
+  setFunctions(rig, 1, 10, "VOLT", 2);
+  select(2);
+  for (int d = 0; d < 2; ++d) {
+    rig.tables.setup[static_cast<std::size_t>(d)].scanCount_Status = 1;
+    rig.tables.setup[static_cast<std::size_t>(d)].ScanCount = "2";
+  }
+  // The second meter was changed at its front panel after Set.
+  setFunctions(rig, 1, 10, "VOLT", 0);
+  rig.clearReceived();
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  EXPECT_EQ(rig.tables.ScansDone[0], 2);
+  EXPECT_EQ(rig.tables.ScansDone[1], 0);
+  EXPECT_EQ(countOf(rig.received(1), "rout:scan:count 0\n"), 0u);
+  EXPECT_EQ(countOf(rig.received(1), "rout:scan:SCAN\n"), 0u);
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  EXPECT_FALSE(rig.run.running());
 }
 
 // The worked example of the current conversion, as an exact conversation.
@@ -326,6 +483,7 @@ TEST(StoreScan, CurrentChannelIsConvertedThroughItsShunt) {
   tables.channel[0][0].Function = "DCI";
   tables.channel[0][0].Ohm = 0.1;
   run.StartReading_Click();
+  run.driveUntilEnded();
   EXPECT_EQ(tables.ScansDone[0], 1);
   EXPECT_EQ(tables.ReadingText[0][0], "0.123456");
   EXPECT_EQ(tables.ReadingText[0][1], "+2.000000E+00");

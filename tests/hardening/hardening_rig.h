@@ -292,6 +292,7 @@ struct Program {
     log.bySlot.clear();
     messages.clear();
     run.StartReading_Click();
+    run.driveUntilEnded();
   }
 
   ManualClock clock;

@@ -16,6 +16,7 @@
 #include <QScopedValueRollback>
 #include <QTableWidget>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -24,6 +25,7 @@
 #include "acquisition/ui/follow_newest.h"
 #include "acquisition/ui/scan_table_model.h"
 #include "app/ui/connect_form.h"
+#include "app/ui/scheduler_driver.h"
 #include "common/ui/qt_seams.h"
 #include "charts/trend_chart.h"
 #include "charts/ui/qpainter_canvas.h"
@@ -79,6 +81,15 @@ MainForm::MainForm(Program& program, QWidget* parent) : QMainWindow(parent), p_(
   buildMenus();
   buildControls();
   p_.run.setObserver(this);
+  driver_ = new SchedulerDriver(p_.run.scheduler(), this);
+  syncTimer_ = new QTimer(this);
+  syncTimer_->setInterval(100);
+  connect(syncTimer_, &QTimer::timeout, this, [this] {
+    if (!runChanged_) return;
+    runChanged_ = false;
+    syncFromCore();
+  });
+  syncTimer_->start();
   p_.selection.hooks.unloadScanSettings = [this] {
     if (unloadScanSettings) unloadScanSettings();
   };
@@ -112,6 +123,11 @@ void MainForm::buildMenus() {
   operation->setObjectName("Operation_Menu");
   Start_Reading_Menu = action(operation, "Start_Reading_Menu", "Start Reading");
   Stop_Reading_Menu = action(operation, "Stop_Reading_Menu", "Stop Reading");
+  Keep_Logging_Menu = operation->addAction("Keep logging when an instrument fails");
+  Keep_Logging_Menu->setObjectName("Keep_Logging_Menu");
+  Keep_Logging_Menu->setCheckable(true);
+  Keep_Logging_Menu->setChecked(p_.run.keepGoing);
+  connect(Keep_Logging_Menu, &QAction::toggled, this, [this](bool on) { p_.run.keepGoing = on; });
   QMenu* view = menuBar()->addMenu("View");
   view->setObjectName("view");
   Record_View_Menu = action(view, "Record_View_Menu", "Record View");
@@ -424,11 +440,14 @@ void MainForm::StartReading_Click() {
   syncFromCore();
   p_.run.StartReading_Click();
   syncFromCore();
-  if (closeRequested_) close();
+  // The run goes on from the event loop; with a manual clock this returns once it has ended.
+  driver_->kick();
+  syncFromCore();
 }
 
 void MainForm::StopReading_Click() {
   p_.run.StopReading_Click();
+  driver_->kick();
   syncFromCore();
 }
 
@@ -456,8 +475,8 @@ void MainForm::Exit_comm_Click() {
   }
 }
 
-void MainForm::scanStored(int, std::int64_t) { syncFromCore(); }
-void MainForm::fetchDone(int) { syncFromCore(); }
+void MainForm::scanStored(int, std::int64_t) { runChanged_ = true; }
+void MainForm::fetchDone(int) { runChanged_ = true; }
 void MainForm::runEnded() { syncFromCore(); }
 
 void MainForm::closeEvent(QCloseEvent* event) {
@@ -471,14 +490,9 @@ void MainForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  if (p_.run.running()) {
-    // The run loop is further up this call stack: stop it, and close once it has unwound and
-    // closed its records.
-    closeRequested_ = true;
-    p_.run.StopReading_Click();
-    event->ignore();
-    return;
-  }
+  // Closing stops any run (its records are closed at once, no "End of Job." in between), closes
+  // every session and ends the program.
+  closeRequested_ = true;
   if (!shutDown_) {
     shutDown_ = true;
     p_.shutdown();

@@ -21,11 +21,13 @@ class QPushButton;
 class QTabWidget;
 class QTableView;
 class QTableWidget;
+class QTimer;
 
 namespace kalivor {
 
 class Connect_Form;
 class QPainterCanvas;
+class SchedulerDriver;
 class ScanTableModel;
 class TrendChart;
 class TrendChartView;
@@ -76,7 +78,7 @@ class MainForm final : public QMainWindow, public RunObserver {
 
   // Controls, by their names.
   QAction *Connect_to_Instrument_Menu, *Set_Scan_Control_Menu, *Start_Reading_Menu,
-      *Stop_Reading_Menu, *Record_View_Menu, *Record_Draw_Menu, *About_Menu, *Exit_comm;
+      *Stop_Reading_Menu, *Keep_Logging_Menu, *Record_View_Menu, *Record_Draw_Menu, *About_Menu, *Exit_comm;
   QPushButton *Add_Remove_Instruments_Button, *Set_Scan_Button, *StartReading, *StopReading,
       *DATATable, *RecordView, *RecordDraw, *dbSet, *PrintSet, *SaveChart;
   QTabWidget* SSTab1;
@@ -125,6 +127,10 @@ class MainForm final : public QMainWindow, public RunObserver {
   bool closeRequested_ = false;
   bool shutDown_ = false;
   bool syncing_ = false;
+  SchedulerDriver* driver_ = nullptr;
+  // The run marks the display changed; the window catches up at most every 100 ms.
+  QTimer* syncTimer_ = nullptr;
+  bool runChanged_ = false;
 };
 
 }  // namespace kalivor

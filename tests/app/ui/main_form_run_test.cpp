@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+// The main window over a run that the scheduler carries on: closing it mid-run, the keep-going
+// option, and the window catching up with the run on its own timer.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <filesystem>
+
+#include "app/ui/main_form.h"
+#include "support/ui/main_form_rig.h"
+
+namespace kalivor {
+namespace {
+
+namespace fs = std::filesystem;
+
+using MainFormRun = testing::MainFormRig;
+
+TEST_F(MainFormRun, ClosingDuringARunEndsWithoutTheEndOfJobBox) {
+  connectRows({0});
+  program->tables.setup[0].scanCount_Status = 2;
+  program->tables.setup[0].ScanTime = "1";
+  program->tables.DatabaseName[0] = "Record4";
+  bool closeAsked = false;
+  onPump = [&](std::int64_t) {
+    if (!closeAsked && program->tables.ScansDone[0] >= 3) {
+      closeAsked = true;
+      form->close();
+    }
+  };
+  QTest::mouseClick(form->StartReading, Qt::LeftButton);
+  ASSERT_TRUE(closeAsked);
+  EXPECT_FALSE(program->run.running());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_TRUE(messages.texts().empty()) << messages.texts().front();
+  EXPECT_EQ(program->link.DeviceSessions[0], 0u);
+  // The record was closed (its lock released) with every scan the run stored.
+  EXPECT_FALSE(fs::exists(folder / "db" / "Record4.mdb-lock"));
+  EXPECT_GE(program->tables.ScansDone[0], 3);
+}
+
+TEST_F(MainFormRun, KeepLoggingIsAnOptionOfTheOperationMenuOffByDefault) {
+  QAction* a = form->findChild<QAction*>("Keep_Logging_Menu");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->text(), "Keep logging when an instrument fails");
+  EXPECT_TRUE(a->isCheckable());
+  EXPECT_FALSE(a->isChecked());
+  EXPECT_FALSE(program->run.keepGoing);
+  a->trigger();
+  EXPECT_TRUE(program->run.keepGoing);
+  a->trigger();
+  EXPECT_FALSE(program->run.keepGoing);
+}
+
+TEST_F(MainFormRun, WithoutNestedEventLoopsTheRunStillEndsAndTheWindowShowsIt) {
+  connectRows({0});
+  // As the program runs it: no event processing from inside the run.
+  program->runYieldsToPump = false;
+  program->tables.setup[0].scanCount_Status = 1;
+  program->tables.setup[0].ScanCount = "2";
+  QTest::mouseClick(form->StartReading, Qt::LeftButton);
+  EXPECT_FALSE(program->run.running());  // the manual clock lets the driver finish it at once
+  EXPECT_EQ(program->tables.ScansDone[0], 2);
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"End of Job."});
+  EXPECT_TRUE(form->StartReading->isEnabled());
+  EXPECT_EQ(form->MSFlexGrid2[0]->model()->rowCount(), 2);
+}
+
+}  // namespace
+}  // namespace kalivor
