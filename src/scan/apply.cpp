@@ -124,6 +124,7 @@ ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrum
       ac.Offset = wc.Offset;
     }
     if (failed) continue;
+    editor.markUnedited(s);
     ++result.slotsDone;
     if (showData) showData(s);
   }

@@ -255,11 +255,41 @@ ShowOutcome ScanSetEditor::load(std::vector<std::string> deviceEntries,
   copy_.colPosUplmt(3);
   copy_.enableCopy(false);
   loading_ = false;
+  for (int slot = 0; slot < kSlotTableSize; ++slot) markUnedited(slot);
   return outcome;
+}
+
+bool ScanSetEditor::edited(int slot) const {
+  if (!validSlot(slot) || !unedited_[slot]) return false;
+  const SlotCopy& was = *unedited_[slot];
+  return !(was.setup == working_.setup[slot] && was.channel == working_.channel[slot]);
+}
+
+bool ScanSetEditor::anyEdited() const {
+  for (int slot = 0; slot < kSlotTableSize; ++slot) {
+    if (edited(slot)) return true;
+  }
+  return false;
+}
+
+void ScanSetEditor::markUnedited(int slot) {
+  if (validSlot(slot)) unedited_[slot] = SlotCopy{working_.setup[slot], working_.channel[slot]};
 }
 
 ShowOutcome ScanSetEditor::showInstrument(int slot, const InstrumentAccess& access) {
   if (!validSlot(slot)) return ShowOutcome::Shown;
+  if (edited(slot)) {
+    // Back to an instrument whose edits were not set yet: show them as they were left rather
+    // than read the instrument over them.
+    working_.shownSlot = static_cast<std::int16_t>(slot);
+    controls_.status.clear();
+    loading_ = true;
+    shuntSlot_ = slot;
+    setCopyRange();
+    refreshScanControls();
+    loading_ = false;
+    return ShowOutcome::Shown;
+  }
   for (auto& v : views_[slot]) {
     v.gridFunction.clear();
     v.gridSensor.clear();
@@ -289,6 +319,7 @@ ShowOutcome ScanSetEditor::showInstrument(int slot, const InstrumentAccess& acce
   }
   recomputePartnerFlags(row, shownSetup().ChannelCount);
   loading_ = false;
+  markUnedited(slot);
   return ShowOutcome::Shown;
 }
 

@@ -209,9 +209,17 @@ class ScanSetEditor {
   // nothing copied. LinkFailed: the window re-checks the devices.
   ShowOutcome load(std::vector<std::string> deviceEntries, const InstrumentAccess& access);
   // Device_opt(k) click; the copy range becomes rows 1..20 for a 20-channel card, else 1..10.
+  // An edited slot is shown as it was left; any other is read back first.
   // LinkFailed: nothing was read; the window sets StopRequested and runs the connect window's
   // confirmation.
   ShowOutcome showInstrument(int slot, const InstrumentAccess& access);
+  // A slot is edited while its working copy differs from what it was when the instrument was
+  // last read back or set. Showing an edited slot again keeps its edits (no read-back).
+  bool edited(int slot) const;
+  bool anyEdited() const;
+  // The slot's present working copy counts as unedited (after Set, read-back, window load).
+  void markUnedited(int slot);
+
   // Shows the shown slot's scan settings in the shared controls (used by showInstrument and by
   // the setup file loader; run it with the loading flag set).
   void refreshScanControls();
@@ -263,9 +271,15 @@ class ScanSetEditor {
   void thermocoupleComboClick(int ch);
   bool validChannel(int ch) const { return ch >= 0 && ch < shownChannelCount(); }
 
+  struct SlotCopy {
+    ScanSetup setup;
+    ChannelRow channel;
+  };
+
   ScanTables& applied_;
   Clock& clock_;
   WorkingCopy working_;
+  std::array<std::optional<SlotCopy>, kSlotTableSize> unedited_{};
   std::array<std::array<ChannelView, kChannelTableSize>, kSlotTableSize> views_{};
   ScanControlsView controls_;
   MsFlexCopy copy_;

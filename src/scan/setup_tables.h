@@ -29,6 +29,7 @@ struct ScanSetup {
   std::string StartTime;  // "yyyy/MM/dd hh:mm:ss" (common/clock.h)
   std::int16_t StopAtTime = 0;
   std::string StopTime;
+  bool operator==(const ScanSetup&) const = default;
 };
 
 struct ChannelSetup {
@@ -45,6 +46,7 @@ struct ChannelSetup {
   double Ohm = 1.0;      // shunt of DCI/ACI channels, applied setup only
   double Current = 0.0;  // current offset of DCI/ACI channels, applied setup only
   std::int16_t PartnerFlag = 0;  // working copy only: upper partner of a 4-wire channel
+  bool operator==(const ChannelSetup&) const = default;
 };
 
 using ChannelRow = std::array<ChannelSetup, kChannelTableSize>;

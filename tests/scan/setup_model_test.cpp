@@ -119,7 +119,12 @@ TEST(Defaults, ConnectResetLeavesFunctionColorAndEnableAlone) {
   EXPECT_EQ(c.Color, rgb(1, 2, 3));
   EXPECT_EQ(c.EnableChannel, 0);
   EXPECT_EQ(t.channel[1][20].Division, "untouched");
+  const ScanTables before = t;
   resetScanSetupForConnect(t, 7, now);  // outside the table: nothing happens
+  resetScanSetupForConnect(t, -1, now);
+  EXPECT_EQ(t.setup, before.setup);
+  EXPECT_EQ(t.channel, before.channel);
+  EXPECT_EQ(t.DatabaseName, before.DatabaseName);
 }
 
 TEST(Defaults, WindowDefaultsComeFromTheAppliedSetup) {
@@ -234,8 +239,11 @@ TEST_F(EditorTest, ShowingAnInstrumentAfterAFailedExchangeReadsNothing) {
   EXPECT_EQ(editor.controls().status, "");
 
   access.lastExchangeFailed = [] { return false; };
-  tables.channel[1][2].TEMP_TCO = "K";
-  editor.working().channel[1][2].SensorTypeIndex = 2;
+  access.readBack = [this](int slot) {
+    readBacks.push_back(slot);
+    tables.channel[1][2].TEMP_TCO = "K";
+    editor.working().channel[1][2].SensorTypeIndex = 2;
+  };
   EXPECT_EQ(editor.showInstrument(1, access), ShowOutcome::Shown);
   EXPECT_EQ(readBacks, (std::vector<int>{1}));
   EXPECT_EQ(editor.shuntSlot(), 1);
@@ -403,7 +411,71 @@ TEST_F(EditorTest, PerChannelIntervalOnlyWithStep) {
   EXPECT_FALSE(editor.controls().channelGroup.fieldsEnabled);
   EXPECT_EQ(shown().ChannelInterval, 0);
   EXPECT_EQ(shown().ChannelTime, "0.5");
-  EXPECT_EQ(editor.controls().channelGroup.fields, resetTimeFields());
+  EXPECT_EQ(editor.controls().channelGroup.seconds, "0.5");
+  EXPECT_EQ(editor.controls().channelGroup.fields, (TimeFields{"00", "00", "00", "500"}));
+}
+
+TEST_F(EditorTest, UntickingPerChannelIntervalResetsItsFields) {
+  loadWindow();
+  editor.clickScanType(true);
+  editor.clickPerChannelInterval(true);
+  editor.changeTimeField(IntervalGroup::Channel, "sec", TimeFields{"0", "2", "5", "250"});
+  ASSERT_EQ(shown().ChannelTime, "125.25");
+  editor.clickPerChannelInterval(false);
+  EXPECT_EQ(shown().ChannelInterval, 0);
+  EXPECT_EQ(shown().ChannelTime, "0.5");
+  EXPECT_FALSE(editor.controls().perChannelTicked);
+  EXPECT_FALSE(editor.controls().channelGroup.fieldsEnabled);
+  EXPECT_EQ(editor.controls().channelGroup.seconds, "0.5");
+  EXPECT_EQ(editor.controls().channelGroup.fields, (TimeFields{"00", "00", "00", "500"}));
+  // The scan interval is not touched by it.
+  EXPECT_EQ(shown().ScanTime, "10");
+  // Ticking it again takes the fields as they now are.
+  editor.clickPerChannelInterval(true);
+  EXPECT_EQ(shown().ChannelInterval, 1);
+  EXPECT_EQ(shown().ChannelTime, "0.5");
+  EXPECT_TRUE(editor.controls().channelGroup.fieldsEnabled);
+}
+
+TEST_F(EditorTest, ATemperatureFunctionChosenBeforeAnySensorTypeTakesTheListsFirstEntry) {
+  InstrumentAccess none;
+  loadWindow();
+  editor.showInstrument(1, none);  // the thermocouple card
+  ASSERT_TRUE(editor.changeFunction(2, "TEMP").accepted);
+  EXPECT_EQ(ch(2).TEMP_TCO, "PT100");
+  EXPECT_EQ(view(2).gridSensor, "PT100");
+  ASSERT_TRUE(editor.changeFunction(3, "TCOUPL").accepted);
+  EXPECT_EQ(ch(3).TEMP_TCO, "E");
+  EXPECT_EQ(view(3).gridSensor, "E");
+  ASSERT_TRUE(editor.changeFunction(1, "4W,TEMP").accepted);
+  EXPECT_EQ(ch(1).TEMP_TCO, "PT100");
+  EXPECT_EQ(view(6).gridSensor, "None");  // its partner
+}
+
+TEST_F(EditorTest, EditsOfAnInstrumentSurviveShowingAnotherOne) {
+  loadWindow();
+  InstrumentAccess access;
+  access.readBack = [this](int slot) { readBacks.push_back(slot); };
+  EXPECT_FALSE(editor.anyEdited());
+  editor.changeFunction(4, "ACV");
+  editor.changeDivision(1, "2", "m");
+  editor.clickScanType(true);
+  EXPECT_TRUE(editor.edited(0));
+  EXPECT_FALSE(editor.edited(1));
+  readBacks.clear();
+  editor.showInstrument(1, access);
+  editor.showInstrument(0, access);
+  EXPECT_EQ(readBacks, std::vector<int>{1});  // the edited one is not read over its edits
+  EXPECT_EQ(ch(4).Function, "ACV");
+  EXPECT_EQ(view(4).gridFunction, "ACV");
+  EXPECT_EQ(ch(1).Division, "2");
+  EXPECT_EQ(ch(1).Unit, "m");
+  EXPECT_TRUE(editor.controls().stepSelected);
+  // Undoing an edit by hand leaves nothing to keep.
+  editor.changeFunction(4, "DCV");
+  editor.changeDivision(1, "1", "(none)");
+  editor.clickScanType(false);
+  EXPECT_FALSE(editor.anyEdited());
 }
 
 TEST_F(EditorTest, TimeFieldsAndScanIntervalKind) {
@@ -423,8 +495,10 @@ TEST_F(EditorTest, TimeFieldsAndScanIntervalKind) {
   editor.setStartTime(true, at);
   EXPECT_EQ(shown().StartAtTime, 1);
   EXPECT_EQ(shown().StartTime, "2024/06/01 08:00:00");
+  clock.set(makeLocalMs(2024, 6, 2, 9, 30, 15));
   editor.setStartTime(false, at);
-  EXPECT_EQ(shown().StartTime, formatDateTime(clock.now()));
+  EXPECT_EQ(shown().StartAtTime, 0);
+  EXPECT_EQ(shown().StartTime, "2024/06/02 09:30:15");
 }
 
 TEST_F(EditorTest, PastingFourWireSkipsTheUpperHalf) {

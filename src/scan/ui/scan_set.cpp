@@ -648,7 +648,16 @@ void Scan_Set::unload() {
 }
 
 void Scan_Set::closeEvent(QCloseEvent* event) {
-  // The close box unloads the window; the next opening starts from the defaults again.
+  // The close box unloads the window; the next opening starts from the defaults again, so
+  // edits not yet set would be lost: ask first.
+  if (!unloaded_ && editor_.anyEdited()) {
+    const Message question{kDiscardEditsText, kAppTitle, MessageButtons::YesNo,
+                           MessageIcon::Question};
+    if (p_.messages.show(question) != MessageAnswer::Yes) {
+      event->ignore();
+      return;
+    }
+  }
   unloaded_ = true;
   event->accept();
 }

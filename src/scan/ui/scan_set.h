@@ -24,6 +24,11 @@ namespace kalivor {
 
 class DCI_ACI_SET;
 
+// The close box while some instrument's edits have not been set.
+inline constexpr const char* kDiscardEditsText =
+    "The scan settings have changes that were not sent with Set. Close the window and discard "
+    "them?";
+
 // Set, or showing another instrument, while a run started with the window open.
 inline constexpr const char* kScanSetRunningText =
     "A run is in progress. Press Stop before the instruments are read or set.";

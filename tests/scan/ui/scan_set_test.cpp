@@ -393,6 +393,66 @@ TEST_F(ScanSetTest, ASetThatCannotReachAMeterSaysSoAndTheWindowStays) {
   EXPECT_TRUE(w->isVisible());
 }
 
+TEST_F(ScanSetTest, EachInstrumentKeepsItsEditsUntilSetOrDiscarded) {
+  clickCell(*w, 5, 3);
+  choose(w->Chan_Func[4], "ACV");
+  retype(w->set_division[1], "2");
+  choose(w->Type_unit[1], "m");
+  QTest::mouseClick(w->Scan_Type[1], Qt::LeftButton);
+  QTest::mouseClick(w->EnableChannel_Check[5], Qt::LeftButton);
+  QTest::mouseClick(w->Device_opt[1], Qt::LeftButton);
+  clickCell(*w, 1, 4);
+  choose(w->TCO_combo[0], "J");
+
+  const std::size_t asked = sim->instrument(0).received().size();
+  QTest::mouseClick(w->Device_opt[0], Qt::LeftButton);
+  EXPECT_EQ(sim->instrument(0).received().size(), asked) << "read back over the edits";
+  EXPECT_EQ(cell(*w, 5, 3), "ACV");
+  EXPECT_EQ(w->Chan_Func[4]->currentText(), "ACV");
+  EXPECT_EQ(w->set_division[1]->text(), "2");
+  EXPECT_EQ(w->Type_unit[1]->currentText(), "m");
+  EXPECT_TRUE(w->Scan_Type[1]->isChecked());
+  EXPECT_FALSE(w->EnableChannel_Check[5]->isChecked());
+  QTest::mouseClick(w->Device_opt[1], Qt::LeftButton);
+  EXPECT_EQ(cell(*w, 1, 4), "J");
+
+  // The close box asks first; No keeps the window and every edit.
+  messages.answers = {MessageAnswer::No};
+  w->close();
+  flushDeletes();
+  ASSERT_EQ(window(), w);
+  EXPECT_TRUE(w->isVisible());
+  ASSERT_EQ(messages.count(kDiscardEditsText), 1u);
+  EXPECT_EQ(messages.shown.back().buttons, MessageButtons::YesNo);
+  EXPECT_EQ(w->editor().working().channel[0][4].Function, "ACV");
+
+  // Set sends both instruments' edits; afterwards there is nothing to discard.
+  messages.clear();
+  QTest::mouseClick(w->Set_Command, Qt::LeftButton);
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"Setting Complete"});
+  EXPECT_EQ(sim->instrument(0).function(5), "VOLT:AC");
+  EXPECT_EQ(sim->instrument(0).function(6), "NONE");
+  EXPECT_EQ(program->tables.channel[1][0].TEMP_TCO, "J");
+  EXPECT_EQ(open(), w);
+  messages.clear();
+  w->close();
+  flushDeletes();
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(window(), nullptr);
+
+  // Yes discards: the next opening starts from the instruments again.
+  Scan_Set* again = open();
+  ASSERT_NE(again, nullptr);
+  retype(again->set_offset[2], "0.5");
+  again->close();
+  flushDeletes();
+  EXPECT_EQ(messages.count(kDiscardEditsText), 1u);
+  EXPECT_EQ(window(), nullptr);
+  again = open();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->set_offset[2]->text(), "0");
+}
+
 TEST_F(ScanSetTest, SavedSetupLoadsBackWithItsPairing) {
   QTest::mouseClick(w->Scan_Type[1], Qt::LeftButton);
   QTest::mouseClick(w->channel_scan_interval, Qt::LeftButton);
@@ -413,8 +473,10 @@ TEST_F(ScanSetTest, SavedSetupLoadsBackWithItsPairing) {
   ASSERT_TRUE(fs::exists(file));
 
   // A fresh window starts from the defaults; loading brings the setup back.
-  w->close();
+  w->close();  // the edits are saved in the file, not set: the close box asks, Yes
   flushDeletes();
+  EXPECT_EQ(messages.count(kDiscardEditsText), 1u);
+  messages.clear();
   w = open();
   ASSERT_NE(w, nullptr);
   EXPECT_TRUE(w->Scan_Type[0]->isChecked());
