@@ -4,6 +4,7 @@
 #include "common/numbers.h"
 #include "common/text.h"
 #include "instrument/vocabulary.h"
+#include "scan/channel_extras.h"
 #include "visa/tracing_visa.h"
 
 namespace kalivor {
@@ -122,6 +123,7 @@ ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrum
       ac.Color = wc.Color;
       ac.Division = numberToText(ParsePrefixedNumber(wc.Division + wc.Unit));
       ac.Offset = wc.Offset;
+      copyExtras(wc, ac);
     }
     if (failed) continue;
     editor.markUnedited(s);

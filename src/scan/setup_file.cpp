@@ -9,12 +9,20 @@
 #include <system_error>
 
 #include "common/numbers.h"
+#include "scan/channel_extras.h"
 #include "common/text.h"
 
 namespace kalivor {
 namespace {
 
 constexpr const char* kEol = "\r\n";
+constexpr const char* kScalingSection = "Scaling";
+constexpr const char* kAlarmSection = "Alarm Limits";
+
+bool finiteText(std::string_view t) {
+  const auto v = strictNumber(t);
+  return v && std::isfinite(*v);
+}
 
 // A value must stay on its own line.
 std::string oneLine(std::string_view value) {
@@ -192,6 +200,34 @@ class Loader {
     for (int i = 0; i < used; ++i) {
       ed_.shownChannel(i).Offset = text("Offset", indexed("Offset", i));
     }
+    // Scaling and alarm limits: a file without their sections has none.
+    for (int i = 0; i < used; ++i) {
+      ChannelExtrasText t;
+      const std::string on = text(kScalingSection, indexed("Scale", i));
+      if (!on.empty() && on != "0" && on != "1") return stop(kScalingSection, indexed("Scale", i));
+      t.scaleOn = on == "1";
+      const std::string gain = text(kScalingSection, indexed("ScaleGain", i));
+      const std::string offset = text(kScalingSection, indexed("ScaleOffset", i));
+      if (!gain.empty()) t.gain = gain;
+      if (!offset.empty()) t.offset = offset;
+      t.unit = text(kScalingSection, indexed("ScaleUnit", i));
+      t.low = text(kAlarmSection, indexed("AlarmLow", i));
+      t.high = text(kAlarmSection, indexed("AlarmHigh", i));
+      ChannelSetup taken;
+      if (takeExtras(t, taken)) {
+        // Name the first key that is wrong.
+        const char* key = "ScaleUnit";
+        const char* section = kScalingSection;
+        if (!finiteText(t.gain)) key = "ScaleGain";
+        else if (!finiteText(t.offset)) key = "ScaleOffset";
+        else if (validScaleUnit(t.unit)) {
+          section = kAlarmSection;
+          key = !t.low.empty() && !finiteText(t.low) ? "AlarmLow" : "AlarmHigh";
+        }
+        return stop(section, indexed(key, i));
+      }
+      copyExtras(taken, ed_.shownChannel(i));
+    }
     return std::nullopt;
   }
 
@@ -291,6 +327,32 @@ std::string setupFileText(const WorkingCopy& working, const ScanTables& applied,
   }
   w.section("Offset");
   for (int i = 0; i < used; ++i) w.key(indexed("Offset", i), row[i].Offset);
+  // The optional extras get sections of their own, written only when used: a setup without them
+  // is saved exactly as before, and older files simply lack them.
+  bool scaling = false;
+  bool alarms = false;
+  for (int i = 0; i < used; ++i) {
+    scaling = scaling || usesScaling(row[i]);
+    alarms = alarms || usesAlarms(row[i]);
+  }
+  if (scaling) {
+    w.section(kScalingSection);
+    for (int i = 0; i < used; ++i) {
+      const ChannelExtrasText t = extrasText(row[i]);
+      w.key(indexed("Scale", i), t.scaleOn ? "1" : "0");
+      w.key(indexed("ScaleGain", i), t.gain);
+      w.key(indexed("ScaleOffset", i), t.offset);
+      w.key(indexed("ScaleUnit", i), t.unit);
+    }
+  }
+  if (alarms) {
+    w.section(kAlarmSection);
+    for (int i = 0; i < used; ++i) {
+      const ChannelExtrasText t = extrasText(row[i]);
+      w.key(indexed("AlarmLow", i), t.low);
+      w.key(indexed("AlarmHigh", i), t.high);
+    }
+  }
   return w.take();
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "scan/setup_model.h"
 
+#include "scan/channel_extras.h"
+
 #include <algorithm>
 
 #include "common/numbers.h"
@@ -169,6 +171,7 @@ void applyWindowDefaults(WorkingCopy& working, const ScanTables& applied, int sl
     c.TEMP_TCO = ac.TEMP_TCO;
     c.SensorTypeIndex = ac.SensorTypeIndex;
     c.Color = ac.Color;
+    copyExtras(ac, c);
     c.Division = "1";
     c.Unit = "(none)";
     c.Offset = "0";

@@ -4,6 +4,7 @@
 // the live display and the chart read, and the scan settings window's working copy.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/color.h"
@@ -46,6 +47,15 @@ struct ChannelSetup {
   double Ohm = 1.0;      // shunt of DCI/ACI channels, applied setup only
   double Current = 0.0;  // current offset of DCI/ACI channels, applied setup only
   std::int16_t PartnerFlag = 0;  // working copy only: upper partner of a 4-wire channel
+  // Optional and off by default: a linear scaling with its own unit label (shown value =
+  // ScaleGain * reading + ScaleOffset) and an alarm band. Kept with the setup; the run does not
+  // use them yet.
+  std::int16_t ScaleOn = 0;
+  double ScaleGain = 1.0;
+  double ScaleOffset = 0.0;
+  std::string ScaleUnit;  // up to 8 characters
+  std::optional<double> AlarmLow;
+  std::optional<double> AlarmHigh;
   bool operator==(const ChannelSetup&) const = default;
 };
 

@@ -204,6 +204,27 @@ TEST_F(ApplyTest, AFailedWriteIsNamedAndEndsOnlyThatInstrumentsShare) {
   EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"Setting Complete"});
 }
 
+TEST_F(ApplyTest, ScalingAndLimitsAreAppliedWithoutAnyCommand) {
+  load(1);
+  apply();
+  const auto plain = sent(0);
+  rig.clearReceived();
+  ChannelSetup& c = editor.working().channel[0][3];
+  c.ScaleOn = 1;
+  c.ScaleGain = 100;
+  c.ScaleUnit = "bar";
+  c.AlarmHigh = 7.5;
+  EXPECT_TRUE(apply().completed);
+  EXPECT_EQ(sent(0), plain);
+  const ChannelSetup& a = rig.tables.channel[0][3];
+  EXPECT_EQ(a.ScaleOn, 1);
+  EXPECT_EQ(a.ScaleGain, 100.0);
+  EXPECT_EQ(a.ScaleUnit, "bar");
+  EXPECT_EQ(a.AlarmHigh, 7.5);
+  EXPECT_FALSE(a.AlarmLow);
+  EXPECT_EQ(rig.tables.channel[0][4].ScaleOn, 0);
+}
+
 TEST_F(ApplyTest, FailedReadBackStopsAndChecksTheDevices) {
   load(1);
   rig.meter(0).setFault("silent");

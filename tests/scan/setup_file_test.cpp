@@ -371,6 +371,68 @@ TEST_F(SetupFileTest, ScanTypeIsReadWithoutRegardToCaseAndNothingElseIsTaken) {
   }
 }
 
+TEST_F(SetupFileTest, ScalingAndAlarmLimitsHaveSectionsOfTheirOwn) {
+  const std::string plain = text();
+  EXPECT_EQ(plain.find("[Scaling]"), std::string::npos);
+  EXPECT_EQ(plain.find("[Alarm Limits]"), std::string::npos);
+
+  ChannelSetup& two = editor.shownChannel(2);
+  two.ScaleOn = 1;
+  two.ScaleGain = 2.5;
+  two.ScaleOffset = -1;
+  two.ScaleUnit = "bar";
+  editor.shownChannel(5).AlarmLow = 0.1;
+  editor.shownChannel(5).AlarmHigh = 5;
+  editor.shownChannel(6).AlarmHigh = -3;
+  const std::string t = text();
+  // The old sections come first, unchanged; the new ones follow.
+  EXPECT_EQ(t.substr(0, plain.size()), plain);
+  EXPECT_NE(t.find("\r\n[Scaling]\r\nScale(0)=0\r\nScaleGain(0)=1\r\nScaleOffset(0)=0\r\n"
+                   "ScaleUnit(0)=\r\n"),
+            std::string::npos);
+  EXPECT_NE(t.find("\r\nScale(2)=1\r\nScaleGain(2)=2.5\r\nScaleOffset(2)=-1\r\nScaleUnit(2)=bar\r\n"),
+            std::string::npos);
+  EXPECT_NE(t.find("\r\n[Alarm Limits]\r\nAlarmLow(0)=\r\nAlarmHigh(0)=\r\n"), std::string::npos);
+  EXPECT_NE(t.find("\r\nAlarmLow(5)=0.1\r\nAlarmHigh(5)=5\r\nAlarmLow(6)=\r\nAlarmHigh(6)=-3\r\n"),
+            std::string::npos);
+
+  // A file from before has none of them: loading it switches them off.
+  ASSERT_EQ(loadText(plain).status, SetupLoadResult::Status::Loaded);
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(editor.shownChannel(i).ScaleOn, 0) << i;
+    EXPECT_EQ(editor.shownChannel(i).ScaleUnit, "") << i;
+    EXPECT_FALSE(editor.shownChannel(i).AlarmLow) << i;
+    EXPECT_FALSE(editor.shownChannel(i).AlarmHigh) << i;
+  }
+  EXPECT_EQ(text(), plain);
+
+  // The file with them brings everything back.
+  ASSERT_EQ(loadText(t).status, SetupLoadResult::Status::Loaded);
+  EXPECT_EQ(editor.shownChannel(2).ScaleOn, 1);
+  EXPECT_EQ(editor.shownChannel(2).ScaleGain, 2.5);
+  EXPECT_EQ(editor.shownChannel(2).ScaleOffset, -1.0);
+  EXPECT_EQ(editor.shownChannel(2).ScaleUnit, "bar");
+  EXPECT_EQ(editor.shownChannel(5).AlarmLow, 0.1);
+  EXPECT_EQ(editor.shownChannel(6).AlarmHigh, -3.0);
+  EXPECT_FALSE(editor.shownChannel(6).AlarmLow);
+  EXPECT_EQ(text(), t);
+}
+
+TEST_F(SetupFileTest, WrongScalingOrLimitsEndTheLoadAtTheirKey) {
+  ChannelSetup& c = editor.shownChannel(3);
+  c.ScaleOn = 1;
+  c.AlarmLow = 1;
+  c.AlarmHigh = 2;
+  const std::string good = text();
+  ASSERT_EQ(loadText(good).status, SetupLoadResult::Status::Loaded);
+  EXPECT_EQ(loadText(withValue(good, "Scale(1)", "2")).stoppedAt, "Scaling/Scale(1)");
+  EXPECT_EQ(loadText(withValue(good, "ScaleGain(3)", "x")).stoppedAt, "Scaling/ScaleGain(3)");
+  EXPECT_EQ(loadText(withValue(good, "ScaleOffset(3)", "1e999")).stoppedAt, "Scaling/ScaleOffset(3)");
+  EXPECT_EQ(loadText(withValue(good, "ScaleUnit(0)", "kilopascal")).stoppedAt, "Scaling/ScaleUnit(0)");
+  EXPECT_EQ(loadText(withValue(good, "AlarmLow(3)", "low")).stoppedAt, "Alarm Limits/AlarmLow(3)");
+  EXPECT_EQ(loadText(withValue(good, "AlarmLow(3)", "3")).stoppedAt, "Alarm Limits/AlarmHigh(3)");
+}
+
 TEST_F(SetupFileTest, ShuntValuesAreSavedAsPlainDecimals) {
   tables.channel[0][0].Ohm = 1e-7;
   tables.channel[0][1].Ohm = 100000;

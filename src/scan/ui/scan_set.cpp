@@ -25,6 +25,8 @@
 #include "common/numbers.h"
 #include "scan/apply.h"
 #include "scan/setup_file.h"
+#include "scan/channel_extras.h"
+#include "scan/ui/channel_extras_set.h"
 #include "scan/ui/dci_aci_set.h"
 
 namespace kalivor {
@@ -108,6 +110,16 @@ QString cellText(const std::string& text) {
   return t;
 }
 
+// What the channel's cell says about its optional scaling and alarm limits.
+QString extrasTip(const ChannelSetup& c) {
+  const ChannelExtrasText t = extrasText(c);
+  QString tip = "Double-click: scaling and alarm limits";
+  if (t.scaleOn) tip += toQt("\nScaled: " + t.gain + " \u00d7 reading + " + t.offset + " " + t.unit);
+  if (!t.low.empty()) tip += toQt("\nLow limit: " + t.low);
+  if (!t.high.empty()) tip += toQt("\nHigh limit: " + t.high);
+  return tip;
+}
+
 QComboBox* hiddenList(QWidget* parent, const QString& name, const std::vector<std::string>& items) {
   auto* list = new QComboBox(parent);
   list->setObjectName(name);
@@ -175,6 +187,10 @@ void Scan_Set::buildGrid() {
   g->setWordWrap(false);
   g->installEventFilter(this);
   connect(g, &QTableWidget::cellClicked, this, &Scan_Set::ScanSet_MSFlexGrid_Click);
+  // The channel's own cell opens its optional scaling and alarm limits.
+  connect(g, &QTableWidget::cellDoubleClicked, this, [this](int row, int col) {
+    if (col == 1 && row >= 1 && row <= rows_) openExtrasWindow(row - 1);
+  });
   ScanSet_MSFlexGrid = g;
 }
 
@@ -689,6 +705,7 @@ void Scan_Set::syncGrid() {
       }
       const QString text = cellText(editor_.gridCellText(r, c));
       if (item->text() != text) item->setText(text);
+      if (r > 0 && c == 1) item->setToolTip(extrasTip(editor_.shownChannel(r - 1)));
       if (r == 0) {
         item->setBackground(kHeaderColor);
       } else if (c == 2) {
@@ -800,6 +817,17 @@ void Scan_Set::openShuntWindow() {
         &shunt, [this, &shunt] { onShuntWindowShown(shunt); }, Qt::QueuedConnection);
   }
   shunt.exec();
+}
+
+void Scan_Set::openExtrasWindow(int ch) {
+  if (ch < 0 || ch >= rows_) return;
+  Channel_Extras_Set extras(editor_.shownChannel(ch), ch + 1, p_.messages, this);
+  if (onExtrasWindowShown) {
+    QMetaObject::invokeMethod(
+        &extras, [this, &extras] { onExtrasWindowShown(extras); }, Qt::QueuedConnection);
+  }
+  extras.exec();
+  sync();
 }
 
 void Scan_Set::timeFieldChanged(IntervalGroup group, int field) {

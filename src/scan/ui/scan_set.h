@@ -22,6 +22,7 @@ class QTableWidget;
 
 namespace kalivor {
 
+class Channel_Extras_Set;
 class DCI_ACI_SET;
 
 // The close box while some instrument's edits have not been set.
@@ -63,6 +64,9 @@ class Scan_Set final : public QWidget {
   std::function<void()> mainChanged;
   // Runs while the shunt window is shown modally (tests type into it and close it from here).
   std::function<void(DCI_ACI_SET&)> onShuntWindowShown;
+  // The same for a channel's scaling and alarm window (double-click on the channel's cell).
+  std::function<void(Channel_Extras_Set&)> onExtrasWindowShown;
+  void openExtrasWindow(int ch);
 
   // Controls, by their names; arrays are per instrument (Device_opt) or per channel row.
   std::array<QRadioButton*, kMaxInstruments> Device_opt{};

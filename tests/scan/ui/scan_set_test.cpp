@@ -15,6 +15,7 @@
 
 #include "scan/grid_copy.h"
 #include "scan/setup_file.h"
+#include "scan/ui/channel_extras_set.h"
 #include "scan/ui/dci_aci_set.h"
 #include "scan/ui/scan_ui_fixture.h"
 
@@ -451,6 +452,59 @@ TEST_F(ScanSetTest, EachInstrumentKeepsItsEditsUntilSetOrDiscarded) {
   again = open();
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->set_offset[2]->text(), "0");
+}
+
+TEST_F(ScanSetTest, AChannelsCellOpensItsScalingAndAlarmLimits) {
+  QTableWidget* g = w->ScanSet_MSFlexGrid;
+  int shown = 0;
+  w->onExtrasWindowShown = [&](Channel_Extras_Set& d) {
+    ++shown;
+    EXPECT_EQ(d.windowTitle(), "CH 4 Scaling / Alarm");
+    EXPECT_FALSE(d.scale_on->isChecked());
+    EXPECT_EQ(d.scale_gain->text(), "1");
+    EXPECT_EQ(d.alarm_low->text(), "");
+    QTest::mouseClick(d.scale_on, Qt::LeftButton);
+    retype(d.scale_gain, "2.5");
+    retype(d.scale_unit, "bar");
+    retype(d.alarm_low, "9");
+    retype(d.alarm_high, "3");
+    QTest::mouseClick(d.Command1, Qt::LeftButton);  // low above high: refused, stays open
+    EXPECT_TRUE(d.isVisible());
+    retype(d.alarm_low, "-1");
+    QTest::mouseClick(d.Command1, Qt::LeftButton);
+  };
+  // A double-click on the cell (offscreen, the signal stands for it).
+  Q_EMIT g->cellDoubleClicked(4, 1);
+  ASSERT_EQ(shown, 1);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_NE(messages.shown[0].text.find("low limit"), std::string::npos) << messages.shown[0].text;
+  const ChannelSetup& c = w->editor().shownChannel(3);
+  EXPECT_EQ(c.ScaleOn, 1);
+  EXPECT_EQ(c.ScaleGain, 2.5);
+  EXPECT_EQ(c.ScaleUnit, "bar");
+  EXPECT_EQ(c.AlarmLow, -1.0);
+  EXPECT_EQ(c.AlarmHigh, 3.0);
+  EXPECT_TRUE(g->item(4, 1)->toolTip().contains("bar"));
+  EXPECT_EQ(cell(*w, 4, 1), "CH 4");  // the grid itself looks as before
+
+  // The close box of the window stores nothing.
+  w->onExtrasWindowShown = [&](Channel_Extras_Set& d) {
+    ++shown;
+    retype(d.scale_gain, "7");
+    d.close();
+  };
+  Q_EMIT g->cellDoubleClicked(4, 1);
+  EXPECT_EQ(w->editor().shownChannel(3).ScaleGain, 2.5);
+  ASSERT_EQ(shown, 2);
+  // Other cells of the row do not open it.
+  Q_EMIT g->cellDoubleClicked(4, 5);
+  EXPECT_EQ(shown, 2);
+
+  messages.clear();
+  QTest::mouseClick(w->Set_Command, Qt::LeftButton);
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"Setting Complete"});
+  EXPECT_EQ(program->tables.channel[0][3].ScaleUnit, "bar");
+  EXPECT_EQ(program->tables.channel[0][3].AlarmHigh, 3.0);
 }
 
 TEST_F(ScanSetTest, SavedSetupLoadsBackWithItsPairing) {
