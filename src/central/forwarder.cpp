@@ -9,6 +9,7 @@
 
 #include "central/central_schema.h"
 #include "central/scan_values.h"
+#include "common/json.h"
 #include "common/numbers.h"
 #include "store/record_files.h"
 
@@ -20,29 +21,6 @@ namespace fs = std::filesystem;
 // Every this many passes a record whose file looks unchanged is read anyway: a write within the
 // file system's time-stamp granularity that leaves the sizes as they were looks like none.
 constexpr int kFullCheckEvery = 10;
-
-std::string jsonString(std::string_view s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          static const char kHex[] = "0123456789abcdef";
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 15];
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
 
 std::string jsonNumber(const std::optional<double>& v) {
   return v && std::isfinite(*v) ? exactNumberText(*v) : "null";
