@@ -125,6 +125,8 @@ ViStatus SimInstrument::write(std::string_view message) {
   }
   ++exchanges_;
   received_.emplace_back(message);
+  ++receivedCount_;
+  if (received_.size() > kReceivedKept) received_.pop_front();
   if (fault_.kind == FaultSpec::Kind::Silent) return VI_SUCCESS;
 
   // A new message while an answer is still unread discards that answer, as meters do.
@@ -143,6 +145,13 @@ ViStatus SimInstrument::write(std::string_view message) {
   }
   if (!answers.empty()) output_.push_back(join(answers, ';') + config_.terminator);
   return VI_SUCCESS;
+}
+
+std::vector<std::string> SimInstrument::receivedSince(std::uint64_t mark) const {
+  const std::uint64_t first = receivedCount_ - received_.size();  // life index of received_[0]
+  const std::uint64_t from = std::max(mark, first) - first;
+  if (from >= received_.size()) return {};
+  return {received_.begin() + static_cast<std::ptrdiff_t>(from), received_.end()};
 }
 
 ViStatus SimInstrument::read(unsigned char* buf, ViUInt32 count, ViUInt32* got,

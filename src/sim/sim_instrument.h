@@ -43,7 +43,14 @@ class SimInstrument {
   int readingsTaken();                   // of the current scan, at the clock's time
   bool scanRunning();                    // triggered and not all readings taken yet
   std::vector<int> scanChannels() const;  // channels a trigger now would read, in order
-  const std::vector<std::string>& received() const { return received_; }  // every message, raw
+  // The messages written to it, raw, oldest first: the last kReceivedKept of them, so a meter
+  // simulated for days keeps flat memory.
+  static constexpr std::size_t kReceivedKept = 4096;
+  std::vector<std::string> received() const { return {received_.begin(), received_.end()}; }
+  // Messages written over its whole life, and those written after the first `mark` of them
+  // (as far as they are still kept).
+  std::uint64_t receivedCount() const { return receivedCount_; }
+  std::vector<std::string> receivedSince(std::uint64_t mark) const;
   std::uint64_t exchanges() const { return exchanges_; }  // messages written
   std::size_t pendingAnswers() const { return output_.size(); }
   const std::deque<std::string>& errors() const { return errors_; }  // oldest first
@@ -101,7 +108,8 @@ class SimInstrument {
   std::deque<std::string> output_;    // answers not yet read, one message each
   std::size_t outputPos_ = 0;         // bytes of output_.front() already read
   std::deque<std::string> errors_;
-  std::vector<std::string> received_;
+  std::deque<std::string> received_;
+  std::uint64_t receivedCount_ = 0;
   std::uint64_t exchanges_ = 0;
   std::uint64_t noiseCounter_ = 0;
   bool dropped_ = false;

@@ -222,3 +222,28 @@ TEST(ScpiWords, HeadersChannelListsAndMessages) {
 
 }  // namespace
 }  // namespace kalivor::sim
+
+namespace kalivor::sim {
+namespace {
+
+// Days of simulated polling must not make the meter hold every message it was ever sent.
+TEST(SimHistory, KeepsOnlyTheLatestMessagesAndCountsAll) {
+  ManualClock clock;
+  SimInstrument m(clock, defaultInstruments()[0]);
+  const std::size_t total = SimInstrument::kReceivedKept * 3 + 5;
+  for (std::size_t i = 0; i < total; ++i) m.write("rout:scan:state? " + std::to_string(i) + "\n");
+  EXPECT_EQ(m.receivedCount(), total);
+  const auto kept = m.received();
+  ASSERT_EQ(kept.size(), SimInstrument::kReceivedKept);
+  EXPECT_EQ(kept.back(), "rout:scan:state? " + std::to_string(total - 1) + "\n");
+  EXPECT_EQ(kept.front(), "rout:scan:state? " + std::to_string(total - SimInstrument::kReceivedKept) + "\n");
+  // Since a mark: what came after it; a mark older than what is kept gives all that is kept.
+  const auto lastTwo = m.receivedSince(total - 2);
+  ASSERT_EQ(lastTwo.size(), 2u);
+  EXPECT_EQ(lastTwo[0], "rout:scan:state? " + std::to_string(total - 2) + "\n");
+  EXPECT_EQ(m.receivedSince(0).size(), SimInstrument::kReceivedKept);
+  EXPECT_TRUE(m.receivedSince(total).empty());
+}
+
+}  // namespace
+}  // namespace kalivor::sim

@@ -43,14 +43,12 @@ void SimRig::selectFirst(int n) {
 }
 
 std::vector<std::string> SimRig::received(std::size_t i) const {
-  const auto& all = sim->instrument(i).received();
-  const std::size_t from = i < receivedMark.size() ? receivedMark[i] : 0;
-  return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end());
+  return sim->instrument(i).receivedSince(i < receivedMark.size() ? receivedMark[i] : 0);
 }
 
 void SimRig::clearReceived() {
   receivedMark.assign(sim->instrumentCount(), 0);
-  for (std::size_t i = 0; i < sim->instrumentCount(); ++i) receivedMark[i] = sim->instrument(i).received().size();
+  for (std::size_t i = 0; i < sim->instrumentCount(); ++i) receivedMark[i] = sim->instrument(i).receivedCount();
 }
 
 }  // namespace kalivor::testing

@@ -39,7 +39,7 @@ struct SimRig {
   MemoryRecords records;
   CallbackEventPump pump;
   RunController run;
-  std::vector<std::size_t> receivedMark;
+  std::vector<std::uint64_t> receivedMark;
 };
 
 }  // namespace kalivor::testing
