@@ -441,6 +441,7 @@ StoreStatus RunDatabase::BeginRunRecord(const RunInfo& run, std::span<const Chan
     if ((rc = stepOnce(s)) != SQLITE_OK) return rc;
     runId = sqlite3_last_insert_rowid(db_.handle());
 
+    q = detail::Statement();  // finalized, or the connection could not close
     rc = sqlite3_prepare_v2(db_.handle(),
                             "INSERT OR REPLACE INTO CHANNELS(run_id, channel, function,"
                             " sensor_type, shunt_ohms, offset_current, scale_m, scale_b,"
