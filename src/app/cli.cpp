@@ -203,6 +203,11 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << "kalivor-cli: no command given\nTry 'kalivor-cli --help'.\n";
     return 2;
   }
+  // A script asking for JSON must not get text it would misread.
+  if (o.json && command != "list" && command != "records" && command != "stats") {
+    err << "kalivor-cli: " << command << " has no --json output\nTry 'kalivor-cli --help'.\n";
+    return 2;
+  }
   if (command == "list") return commandList(o, clock, out, err);
   if (command == "apply" || command == "run") {
     if (!o.positional.empty()) {

@@ -144,6 +144,15 @@ TEST_F(CliOptions, EveryCommandTakesItsOptionsWithEquals) {
   EXPECT_EQ(cli({"list", "--json=yes"}), 2);
 }
 
+TEST_F(CliOptions, JsonIsRefusedWhereACommandHasNone) {
+  // Before, `run --json` ran and printed text lines a script would fail to parse.
+  for (const std::string command : {"run", "apply", "export", "setup"}) {
+    EXPECT_EQ(cli({command, "--json", "--simulate"}), 2) << command;
+    EXPECT_NE(err.str().find(command + " has no --json output"), std::string::npos) << err.str();
+    EXPECT_TRUE(out.str().empty()) << command;
+  }
+}
+
 TEST_F(CliOptions, VersionAndTheBackendItWouldUse) {
   ASSERT_EQ(cli({"--version"}), 0);
   EXPECT_EQ(out.str(), std::string("kalivor-cli ") + KALIVOR_VERSION + "\n");
