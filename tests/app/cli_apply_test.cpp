@@ -11,6 +11,7 @@
 #include "app/cli.h"
 #include "store/record_lock.h"
 #include "store/store_fixture.h"
+#include "support/cli_fixture.h"
 
 namespace kalivor {
 namespace {
@@ -51,16 +52,7 @@ std::vector<std::string> writesTo(const std::string& trace, const std::string& s
   return out;
 }
 
-struct CliApply : ::testing::Test {
-  TempDataFolder folder;
-  std::ostringstream out, err;
-
-  int cli(const std::vector<std::string>& args) {
-    out.str("");
-    err.str("");
-    ManualClock clock;
-    return runCli(args, out, err, clock);
-  }
+struct CliApply : testing::CliFixture {
   std::string path(const std::string& name) const { return (folder.root() / name).string(); }
   std::string simulation(const std::vector<std::pair<std::string, std::string>>& meters) {
     const std::string file = path("meters.sim");

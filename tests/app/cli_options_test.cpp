@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "common/json.h"
 #include "store/store_fixture.h"
+#include "support/cli_fixture.h"
 
 namespace kalivor {
 namespace {
@@ -93,15 +94,7 @@ TEST(Json, StringsAreEscapedAndAlwaysValidUtf8) {
   EXPECT_EQ(jsonString("\xED\xA0\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
 }
 
-struct CliOptions : ::testing::Test {
-  TempDataFolder folder;
-  std::ostringstream out, err;
-  int cli(const std::vector<std::string>& args) {
-    out.str("");
-    err.str("");
-    ManualClock clock;
-    return runCli(args, out, err, clock);
-  }
+struct CliOptions : testing::CliFixture {
   fs::path path(const std::string& name) const { return folder.root() / name; }
   // Runs python3 on `script` with `input` as standard input; returns what it printed.
   std::string python(const std::string& script, const std::string& input) {

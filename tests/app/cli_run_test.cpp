@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "store/store_fixture.h"
+#include "support/cli_fixture.h"
 
 namespace kalivor {
 namespace {
@@ -127,18 +128,7 @@ std::string simulationFile(const std::string& fault) {
          "Fault=" + fault + "\n";
 }
 
-struct CliRun : ::testing::Test {
-  TempDataFolder folder;
-  std::ostringstream out, err;
-
-  // Every command on a fresh manual clock from the same moment: the same command line gives the
-  // same conversation, whatever ran before.
-  int cli(const std::vector<std::string>& args) {
-    out.str("");
-    err.str("");
-    ManualClock clock;
-    return runCli(args, out, err, clock);
-  }
+struct CliRun : testing::CliFixture {
   std::string dir() const { return folder.root().string(); }
   fs::path path(const std::string& name) const { return folder.root() / name; }
 
