@@ -19,6 +19,7 @@
 #include "acquisition/run_chart.h"
 #include "acquisition/run_records.h"
 #include "acquisition/meter_port.h"
+#include "acquisition/run_log.h"
 #include "common/event_pump.h"
 #include "common/scheduler.h"
 #include "common/task.h"
@@ -51,6 +52,9 @@ class RunController {
 
   void setChart(RunChart* chart) { chart_ = chart; }
   void setObserver(RunObserver* observer) { observer_ = observer; }
+  // Where failures, recoveries and alarms are written; null: nowhere.
+  void setRunLog(RunLog* log) { runLog_ = log; }
+  RunLog* runLog() const { return runLog_; }
 
   // Starts a run and returns; the scheduler carries it on.
   void StartReading_Click();
@@ -71,6 +75,10 @@ class RunController {
   // "Keep logging when an instrument fails": a meter that stops answering ends only its own
   // share; it is reconnected every 30 s and goes on into the same record. Off by default.
   bool keepGoing = false;
+  // How a slot's meter fares: under keepGoing a meter that stopped answering is Reconnecting
+  // until it is back, or Failed when it cannot come back.
+  enum class MeterCondition { Healthy, Reconnecting, Failed };
+  MeterCondition condition(int slot) const { return condition_[static_cast<std::size_t>(slot)]; }
   // Whether the last run ended because an instrument stopped answering.
   bool instrumentFailed() const { return instrumentFailed_; }
 
@@ -126,6 +134,7 @@ class RunController {
   EventPump& pump_;
   RunChart* chart_ = nullptr;
   RunObserver* observer_ = nullptr;
+  RunLog* runLog_ = nullptr;
 
   std::unique_ptr<Scheduler> scheduler_;
   std::array<std::unique_ptr<MeterPort>, kMaxInstruments> ports_;
@@ -140,6 +149,7 @@ class RunController {
   bool running_ = false;
   bool instrumentFailed_ = false;
   std::array<bool, kSlotTableSize> hasChannels_{};
+  std::array<MeterCondition, kSlotTableSize> condition_{};
   std::array<bool, kSlotTableSize> recordOpen_{};
   std::array<bool, kSlotTableSize> recordBroken_{};
 };

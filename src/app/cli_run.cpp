@@ -225,6 +225,7 @@ struct Session {
   ScanTables tables;
   LiveDisplay display;
   SqliteRunRecords records{std::filesystem::path()};
+  std::unique_ptr<RunLog> runLog;
   SignalPump pump;
   std::unique_ptr<InstrumentLink> link;
   std::unique_ptr<RunController> run;
@@ -346,6 +347,8 @@ int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string
   if (!s.ready(err) || !s.select(uses, err)) return 1;
   if (!s.applyUses(uses, err)) return 1;
   s.records.setDataFolder(resolveDataFolder(dataDir));
+  s.runLog = std::make_unique<RunLog>(dbFolderOf(resolveDataFolder(dataDir)) + "/kalivor-run.log");
+  s.run->setRunLog(s.runLog.get());
   for (const CliUse& use : uses) {
     s.tables.DatabaseName[static_cast<std::size_t>(s.slotFor(use))] = use.record.empty() ? "0" : use.record;
   }

@@ -19,8 +19,11 @@ Program::Program(Clock& clock_, std::unique_ptr<visa::VisaApi> visa_, Messages& 
       }),
       link(*visa, clock, messages),
       records(dataFolder),
+      runLog((dataFolder / "db" / "kalivor-run.log").string()),
       run(link, tables, display, records, runEvents),
-      selection(link, tables, display, run) {}
+      selection(link, tables, display, run) {
+  run.setRunLog(&runLog);
+}
 
 Program::~Program() { run.setChart(nullptr); }
 

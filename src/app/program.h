@@ -10,6 +10,7 @@
 
 #include "acquisition/live_display.h"
 #include "acquisition/run_controller.h"
+#include "acquisition/run_log.h"
 #include "acquisition/sqlite_run_records.h"
 #include "app/selection.h"
 #include "charts/chart_canvas.h"
@@ -60,6 +61,7 @@ class Program {
   ScanTables tables;
   LiveDisplay display;
   SqliteRunRecords records;
+  RunLog runLog;
   RunController run;
   InstrumentSelection selection;
 
