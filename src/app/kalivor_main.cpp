@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -82,6 +83,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   app->mainForm().show();
-  app->mainForm().load();
+  // Discovery runs once the event loop runs, so the window is drawn and usable while a slow or
+  // silent instrument is asked who it is.
+  QTimer::singleShot(0, &app->mainForm(), [&app] { app->mainForm().load(); });
   return qt.exec();
 }

@@ -351,6 +351,9 @@ void MainForm::fitToScreen() {
 }
 
 void MainForm::load() {
+  // Locked before discovery, which can take a while when a meter is slow to answer.
+  p_.display.contral_disable();
+  syncEnabled();
   p_.startUp();
   syncFromCore();
 }

@@ -114,10 +114,20 @@ void ThreadedIoGate::showNote() {
   }
   note_->setText(toQt(progressText()));
   note_->adjustSize();
-  // Bottom-left of the window the user works in.
-  if (QWidget* w = QApplication::activeWindow(); w && w->isVisible()) {
-    note_->move(w->mapToGlobal(QPoint(8, w->height() - note_->height() - 8)));
+  // Bottom-left of the window the user works in; before any window is active (at start-up, or
+  // on a desktop that does not activate windows) the program's main window, so that the note
+  // never lands in the screen's corner over the menus.
+  QWidget* w = QApplication::activeWindow();
+  if (!w || !w->isVisible()) {
+    w = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top != note_ && top->isVisible() && top->windowType() == Qt::Window) {
+        w = top;
+        break;
+      }
+    }
   }
+  if (w) note_->move(w->mapToGlobal(QPoint(8, w->height() - note_->height() - 8)));
   note_->show();
   note_->raise();
 }
@@ -140,7 +150,10 @@ bool ThreadedIoGate::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyRelease:
     case QEvent::Shortcut:
     case QEvent::ShortcutOverride:
-      // Nothing may start a second operation while one is under way.
+      // Nothing may start a second operation while one is under way. A window system's event
+      // reaches the top-level window first and is passed on to the widget it is meant for, so
+      // it is judged there: holding it back at the window would block the menus and tabs too.
+      if (watched->isWindowType()) break;
       if (!inputAllowedWhileBusy(watched) && (!holdInput || holdInput())) return true;
       break;
     default: break;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QMenuBar>
+#include <QWindow>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -137,15 +139,26 @@ TEST_F(IoGateWindowTest, WindowKeepsWorkingWhileAnIdentityReadHangs) {
   bool checked = false;
   bool tabFollowed = false;
   bool startedSecond = false;
+  bool startLocked = false;
+  bool noteOverWindow = false;
   QString note;
   // Runs inside the start-up discovery, while the second meter's read hangs on the gate's thread.
   whenHanging([&] { return gate.progressNote() && gate.progressNote()->isVisible(); }, [&] {
     EXPECT_TRUE(form->operationUnderWay());
+    // Clicks come as the window system sends them: to the window first, which hands them on.
+    QWindow* window = form->windowHandle();
     QTabBar* bar = form->SSTab1->tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
+    QTest::mouseClick(window, Qt::LeftButton, {}, bar->mapTo(form.get(), bar->tabRect(2).center()));
     tabFollowed = form->SSTab1->currentIndex() == 2;
     // A second operation is held back: the button's click does not get through.
-    QTest::mouseClick(form->Add_Remove_Instruments_Button, Qt::LeftButton);
+    QPushButton* add = form->Add_Remove_Instruments_Button;
+    QTest::mouseClick(window, Qt::LeftButton, {}, add->mapTo(form.get(), add->rect().center()));
+    QTest::mouseClick(add, Qt::LeftButton);
+    startLocked = !form->StartReading->isEnabled();
+    // The note stands over the window it speaks for, not over the screen's corner (the menus).
+    if (QLabel* n = gate.progressNote())
+      noteOverWindow = QRect(form->mapToGlobal(QPoint(0, form->menuBar()->height())), form->size())
+                           .contains(n->geometry());
     form->StartReading_Click();
     startedSecond = form->findChild<Connect_Form*>() != nullptr || program->run.running();
     if (QLabel* n = gate.progressNote(); n && n->isVisible()) note = n->text();
@@ -156,6 +169,8 @@ TEST_F(IoGateWindowTest, WindowKeepsWorkingWhileAnIdentityReadHangs) {
   EXPECT_TRUE(checked);
   EXPECT_TRUE(tabFollowed);
   EXPECT_FALSE(startedSecond);
+  EXPECT_TRUE(startLocked) << "controls are locked before discovery, not after it";
+  EXPECT_TRUE(noteOverWindow);
   EXPECT_TRUE(note.contains("USB0::0x0001::0x0002::SLOW2::INSTR")) << note.toStdString();
   // Discovery went on to its end once the read returned.
   EXPECT_EQ(program->link.identified[1].Description, "SLOW2 -- 10ch");
