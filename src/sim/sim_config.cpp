@@ -218,7 +218,8 @@ class Parser {
       case kFault:
         if (!parseFault(value)) {
           return fail(lineNo, "Fault " + shown(value) +
-                                  " is not none, silent, garbage or drop-after:N");
+                                  " is not none, silent, garbage, drop-after:N[:back-after:S] "
+                                  "or silent-after:N:for:S");
         }
         c.fault = toLowerAscii(value);
         return;
@@ -314,12 +315,31 @@ std::optional<FaultSpec> parseFault(std::string_view text) {
     f.kind = FaultSpec::Kind::Garbage;
     return f;
   }
-  constexpr std::string_view kDrop = "drop-after:";
-  if (startsWith(t, kDrop)) {
-    const auto n = parseUnsigned(std::string_view(t).substr(kDrop.size()), 1'000'000'000'000ull);
-    if (!n) return std::nullopt;
+  // "<head>N" or "<head>N<tail>S": N exchanges, S seconds.
+  auto counted = [&t](std::string_view head, std::string_view tail, bool tailNeeded,
+                      std::uint64_t& n, std::optional<std::uint64_t>& ms) {
+    if (!startsWith(t, head)) return false;
+    std::string_view rest = std::string_view(t).substr(head.size());
+    const std::size_t cut = rest.find(':');
+    const auto count = parseUnsigned(rest.substr(0, cut), 1'000'000'000'000ull);
+    if (!count) return false;
+    n = *count;
+    if (cut == std::string_view::npos) return !tailNeeded;
+    rest.remove_prefix(cut);
+    if (!startsWith(rest, tail)) return false;
+    const auto seconds = parseUnsigned(rest.substr(tail.size()), 100'000'000ull);
+    if (!seconds) return false;
+    ms = *seconds * 1000;
+    return true;
+  };
+  if (counted("drop-after:", ":back-after:", false, f.dropAfter, f.backAfterMs)) {
     f.kind = FaultSpec::Kind::DropAfter;
-    f.dropAfter = *n;
+    return f;
+  }
+  std::optional<std::uint64_t> quietMs;
+  if (counted("silent-after:", ":for:", true, f.dropAfter, quietMs)) {
+    f.kind = FaultSpec::Kind::SilentAfter;
+    f.silentForMs = *quietMs;
     return f;
   }
   return std::nullopt;

@@ -15,7 +15,8 @@ struct SimInstrumentConfig {
   std::string identity;        // raw *IDN? answer without terminator
   std::string card;            // raw answer to rout:state? (any text: "2", "0", "5", "garbage")
   std::string serial;          // raw serial answer (escapes already decoded)
-  std::string fault = "none";  // "none", "silent", "garbage", "drop-after:N"
+  // "none", "silent", "garbage", "drop-after:N[:back-after:S]", "silent-after:N:for:S"
+  std::string fault = "none";
   std::uint32_t seed = 1;      // readings and noise are reproducible from it
   // Appended to every answer. "\r\n" or "\n\0" exercise the link's handling of odd endings; an
   // empty terminator gives answers with nothing after them.
@@ -41,9 +42,15 @@ SimulationFile loadSimulationFile(const std::string& path);
 
 // The fault modes, decoded.
 struct FaultSpec {
-  enum class Kind { None, Silent, Garbage, DropAfter };
+  enum class Kind { None, Silent, Garbage, DropAfter, SilentAfter };
   Kind kind = Kind::None;
-  std::uint64_t dropAfter = 0;  // exchanges (messages written) before the link drops
+  std::uint64_t dropAfter = 0;  // exchanges (messages written) before the link drops / goes quiet
+  // drop-after:N:back-after:S — the meter is plugged back S seconds after the drop (and drops
+  // again after another N exchanges). Without it a dropped meter stays away.
+  std::optional<std::uint64_t> backAfterMs;
+  // silent-after:N:for:S — after N exchanges the meter answers nothing for S seconds, then
+  // answers again (and goes quiet again after another N).
+  std::uint64_t silentForMs = 0;
 };
 std::optional<FaultSpec> parseFault(std::string_view text);
 

@@ -106,28 +106,74 @@ void SimInstrument::setFault(std::string_view fault) {
   config_.fault = std::string(fault);
   exchanges_ = 0;
   dropped_ = false;
+  quiet_ = false;
 }
 
 void SimInstrument::reconnect() {
   dropped_ = false;
+  quiet_ = false;
   exchanges_ = 0;
   output_.clear();
   outputPos_ = 0;
 }
 
+void SimInstrument::dropLink() {
+  dropped_ = true;
+  ++drops_;
+  output_.clear();
+  outputPos_ = 0;
+  if (fault_.backAfterMs) {
+    backAt_ = clock_.now() + static_cast<LocalMs>(*fault_.backAfterMs);
+    ++linkEpoch_;
+  }
+}
+
+void SimInstrument::heal() {
+  const LocalMs now = clock_.now();
+  if (dropped_ && fault_.backAfterMs && now >= backAt_) {
+    dropped_ = false;
+    exchanges_ = 0;
+  }
+  if (quiet_ && now >= quietUntil_) {
+    quiet_ = false;
+    exchanges_ = 0;
+  }
+}
+
+bool SimInstrument::linkUp() {
+  heal();
+  return !dropped_;
+}
+
+bool SimInstrument::present() {
+  heal();
+  return !(dropped_ && fault_.backAfterMs);
+}
+
+bool SimInstrument::quiet() {
+  heal();
+  return quiet_;
+}
+
 ViStatus SimInstrument::write(std::string_view message) {
+  heal();
   if (dropped_) return VI_ERROR_CONN_LOST;
   if (fault_.kind == FaultSpec::Kind::DropAfter && exchanges_ >= fault_.dropAfter) {
-    dropped_ = true;
+    dropLink();
+    return VI_ERROR_CONN_LOST;
+  }
+  if (fault_.kind == FaultSpec::Kind::SilentAfter && !quiet_ && exchanges_ >= fault_.dropAfter) {
+    // What was still unread is lost with the meter's attention.
+    quiet_ = true;
+    quietUntil_ = clock_.now() + static_cast<LocalMs>(fault_.silentForMs);
     output_.clear();
     outputPos_ = 0;
-    return VI_ERROR_CONN_LOST;
   }
   ++exchanges_;
   received_.emplace_back(message);
   ++receivedCount_;
   if (received_.size() > kReceivedKept) received_.pop_front();
-  if (fault_.kind == FaultSpec::Kind::Silent) return VI_SUCCESS;
+  if (fault_.kind == FaultSpec::Kind::Silent || quiet_) return VI_SUCCESS;
 
   // A new message while an answer is still unread discards that answer, as meters do.
   if (!output_.empty()) {
@@ -159,14 +205,15 @@ ViStatus SimInstrument::read(unsigned char* buf, ViUInt32 count, ViUInt32* got,
   ViUInt32 dummy = 0;
   if (got == nullptr) got = &dummy;
   *got = 0;
+  heal();
   if (dropped_) return VI_ERROR_CONN_LOST;
   if (buf == nullptr && count > 0) return VI_ERROR_IO;
   if (fault_.kind == FaultSpec::Kind::DropAfter && exchanges_ >= fault_.dropAfter &&
       output_.empty()) {
-    dropped_ = true;
+    dropLink();
     return VI_ERROR_CONN_LOST;
   }
-  if (fault_.kind == FaultSpec::Kind::Silent || output_.empty()) {
+  if (fault_.kind == FaultSpec::Kind::Silent || quiet_ || output_.empty()) {
     clock_.sleep(timeoutMs);
     return VI_ERROR_TMO;
   }

@@ -29,8 +29,15 @@ class SimInstrument {
   visa::ViStatus write(std::string_view message);
   visa::ViStatus read(unsigned char* buf, visa::ViUInt32 count, visa::ViUInt32* got,
                       visa::ViUInt32 timeoutMs);
-  // Whether a session may still talk (false once the link has dropped).
-  bool linkUp() const { return !dropped_; }
+  // Whether a session may still talk (false once the link has dropped, until it is back).
+  bool linkUp();
+  // Whether the meter can be opened: not while it is unplugged by a healing drop.
+  bool present();
+  // Bumped at every drop that heals: a session opened before it stays dead, as after a real
+  // unplug, so talking again takes a fresh open.
+  std::uint64_t linkEpoch() const { return linkEpoch_; }
+  std::uint64_t drops() const { return drops_; }  // times the link was lost
+  bool quiet();                                   // within a silent-after silence
 
   // What tests look at. Channels are numbered from 1, as on the front panel.
   std::string function(int channel) const;  // as rout:scan:func? answers, without quotes
@@ -85,6 +92,8 @@ class SimInstrument {
   };
 
   void resetState();
+  void dropLink();
+  void heal();  // ends a drop or a silence whose time is over
   void execute(std::string_view header, std::string_view arguments, bool query,
                std::vector<std::string>& answers);
   bool setFunction(int channel, const std::string& word);
@@ -113,6 +122,11 @@ class SimInstrument {
   std::uint64_t exchanges_ = 0;
   std::uint64_t noiseCounter_ = 0;
   bool dropped_ = false;
+  LocalMs backAt_ = 0;  // a healing drop is over then
+  std::uint64_t linkEpoch_ = 0;
+  std::uint64_t drops_ = 0;
+  bool quiet_ = false;
+  LocalMs quietUntil_ = 0;
 };
 
 }  // namespace kalivor::sim

@@ -17,10 +17,11 @@ class SimSession final : public DeviceSession {
  public:
   // Shared ownership: a session outliving the provider still has its instrument.
   explicit SimSession(std::shared_ptr<SimInstrument> instrument)
-      : instrument_(std::move(instrument)) {}
+      : instrument_(std::move(instrument)), epoch_(instrument_->linkEpoch()) {}
 
   ViStatus write(const unsigned char* buf, ViUInt32 count, ViUInt32* written) override {
     if (written != nullptr) *written = 0;
+    if (stale()) return VI_ERROR_CONN_LOST;
     if (buf == nullptr && count > 0) return VI_ERROR_IO;
     const std::string_view message(reinterpret_cast<const char*>(buf), buf ? count : 0);
     const ViStatus status = instrument_->write(message);
@@ -29,17 +30,25 @@ class SimSession final : public DeviceSession {
   }
 
   ViStatus read(unsigned char* buf, ViUInt32 count, ViUInt32* got) override {
+    if (stale()) {
+      if (got != nullptr) *got = 0;
+      return VI_ERROR_CONN_LOST;
+    }
     return instrument_->read(buf, count, got, timeoutMs_);
   }
 
   ViStatus setTimeout(ViUInt32 ms) override {
-    if (!instrument_->linkUp()) return VI_ERROR_CONN_LOST;
+    if (stale() || !instrument_->linkUp()) return VI_ERROR_CONN_LOST;
     timeoutMs_ = ms;
     return VI_SUCCESS;
   }
 
  private:
+  // Opened before the meter was unplugged: dead for good, even once it is back.
+  bool stale() const { return epoch_ != instrument_->linkEpoch(); }
+
   std::shared_ptr<SimInstrument> instrument_;
+  std::uint64_t epoch_;
   ViUInt32 timeoutMs_ = kDefaultTimeoutMs;
 };
 
@@ -56,7 +65,10 @@ SimProvider::SimProvider(Clock& clock, std::vector<SimInstrumentConfig> instrume
 
 std::vector<std::string> SimProvider::listResources() {
   std::vector<std::string> out;
-  for (const auto& i : instruments_) out.push_back(i->config().resource);
+  // An unplugged meter is not there to be found.
+  for (const auto& i : instruments_) {
+    if (i->present()) out.push_back(i->config().resource);
+  }
   return out;
 }
 
@@ -70,6 +82,7 @@ SimInstrument* SimProvider::find(const std::string& resource) {
 ViStatus SimProvider::open(const std::string& resource, std::unique_ptr<DeviceSession>* session) {
   for (const auto& i : instruments_) {
     if (equalsIgnoreCase(i->config().resource, resource)) {
+      if (!i->present()) return VI_ERROR_RSRC_NFOUND;
       if (session != nullptr) *session = std::make_unique<SimSession>(i);
       return VI_SUCCESS;
     }

@@ -111,10 +111,71 @@ TEST(SimFaults, DropAfterZeroFailsTheFirstWrite) {
   EXPECT_EQ(readOnce(*s).status, VI_ERROR_CONN_LOST);
 }
 
+TEST(SimFaults, DropThatHealsIsAnUnplugAndAReplug) {
+  ManualClock clock;
+  SimProvider p(clock, {faulty("drop-after:2:back-after:60"), faulty("none", "SIM0010")});
+  SimInstrument& m = p.instrument(0);
+  auto s = openSession(p, 0);
+  EXPECT_EQ(ask(*s, "*IDN?"), "SIMULATED,M100,SIM0009,1.0\n");
+  EXPECT_EQ(send(*s, "rout:scan:count 5\n"), VI_SUCCESS);
+  EXPECT_EQ(send(*s, "*IDN?"), VI_ERROR_CONN_LOST);
+  EXPECT_EQ(m.drops(), 1u);
+  // Unplugged: neither listed nor opened, until S seconds have passed.
+  clock.advance(59999);
+  EXPECT_EQ(p.listResources(), std::vector<std::string>{p.instrument(1).config().resource});
+  std::unique_ptr<DeviceSession> early;
+  EXPECT_EQ(p.open(m.config().resource, &early), VI_ERROR_RSRC_NFOUND);
+  EXPECT_FALSE(m.linkUp());
+  clock.advance(1);
+  EXPECT_TRUE(m.linkUp());
+  EXPECT_EQ(p.listResources().size(), 2u);
+  // The session of before the unplug stays dead; a fresh one talks, with the settings kept.
+  EXPECT_EQ(send(*s, "*IDN?"), VI_ERROR_CONN_LOST);
+  EXPECT_EQ(readOnce(*s).status, VI_ERROR_CONN_LOST);
+  EXPECT_EQ(s->setTimeout(30000), VI_ERROR_CONN_LOST);
+  auto again = openSession(p, 0);
+  EXPECT_EQ(ask(*again, "rout:scan:count?\n"), "5\n");
+  // It drops again after another N exchanges.
+  EXPECT_EQ(send(*again, "*IDN?"), VI_SUCCESS);
+  EXPECT_EQ(send(*again, "*IDN?"), VI_ERROR_CONN_LOST);
+  EXPECT_EQ(m.drops(), 2u);
+  EXPECT_EQ(clock.sleptMs(), 0);  // failing fast, never a time-out
+}
+
+TEST(SimFaults, SilenceThatHealsCostsTimeOutsThenAnswersOnTheSameSession) {
+  ManualClock clock;
+  SimProvider p(clock, {faulty("silent-after:2:for:70")});
+  SimInstrument& m = p.instrument(0);
+  auto s = openSession(p, 0);
+  send(*s, "rout:scan:func 1,\"RES\"\n");
+  EXPECT_EQ(ask(*s, "cal:sec:serial?\n"), "SIM0009\n");
+  const LocalMs start = clock.now();
+  // Exchange 3 opens 70 s of silence: writes go out, nothing is done or answered.
+  EXPECT_EQ(send(*s, "rout:scan:func 1,\"FREQ\"\n"), VI_SUCCESS);
+  EXPECT_TRUE(m.quiet());
+  EXPECT_EQ(send(*s, "*IDN?"), VI_SUCCESS);
+  EXPECT_EQ(readOnce(*s).status, VI_ERROR_TMO);
+  EXPECT_EQ(clock.now() - start, 30000);
+  EXPECT_EQ(send(*s, "*IDN?"), VI_SUCCESS);
+  EXPECT_EQ(readOnce(*s).status, VI_ERROR_TMO);
+  EXPECT_EQ(send(*s, "*IDN?"), VI_SUCCESS);
+  EXPECT_EQ(readOnce(*s).status, VI_ERROR_TMO);  // 60..90 s: the answer was never made
+  EXPECT_FALSE(m.quiet());
+  EXPECT_EQ(m.function(1), "RES");
+  // Back: the same session talks, and the link was never lost.
+  EXPECT_EQ(ask(*s, "*IDN?"), "SIMULATED,M100,SIM0009,1.0\n");
+  EXPECT_EQ(m.drops(), 0u);
+  EXPECT_EQ(ask(*s, "*IDN?"), "SIMULATED,M100,SIM0009,1.0\n");
+  // Quiet again after another N.
+  EXPECT_EQ(send(*s, "*IDN?"), VI_SUCCESS);
+  EXPECT_EQ(readOnce(*s).status, VI_ERROR_TMO);
+}
+
 TEST(SimFaults, ImpossibleConfigsAreRefusedWhenBuilt) {
   ManualClock clock;
   EXPECT_THROW(SimProvider(clock, {faulty("sometimes")}), std::invalid_argument);
   EXPECT_THROW(SimProvider(clock, {faulty("drop-after:")}), std::invalid_argument);
+  EXPECT_THROW(SimProvider(clock, {faulty("silent-after:5")}), std::invalid_argument);
   // Two meters on one resource: the second could never be reached.
   EXPECT_THROW(SimProvider(clock, {meter("2"), meter("3")}), std::invalid_argument);
   auto tooMany = meter("1");

@@ -72,6 +72,26 @@ TEST(SimFile, EscapesQuotesAndOptionalKeys) {
   EXPECT_EQ(c.terminator, std::string("\n\0", 2));
 }
 
+TEST(SimFile, HealingFaultsAreDecoded) {
+  const auto drop = parseFault(" Drop-After:12:Back-After:90 ");
+  ASSERT_TRUE(drop);
+  EXPECT_EQ(drop->kind, FaultSpec::Kind::DropAfter);
+  EXPECT_EQ(drop->dropAfter, 12u);
+  EXPECT_EQ(drop->backAfterMs, 90000u);
+  // Without back-after the meter stays away, as before.
+  const auto plain = parseFault("drop-after:12");
+  ASSERT_TRUE(plain);
+  EXPECT_FALSE(plain->backAfterMs);
+  const auto quiet = parseFault("silent-after:40:for:45");
+  ASSERT_TRUE(quiet);
+  EXPECT_EQ(quiet->kind, FaultSpec::Kind::SilentAfter);
+  EXPECT_EQ(quiet->dropAfter, 40u);
+  EXPECT_EQ(quiet->silentForMs, 45000u);
+  const auto f = parseSimulationText(section("Fault=Silent-After:40:For:45\n"));
+  ASSERT_EQ(f.error, "");
+  EXPECT_EQ(f.instruments[0].fault, "silent-after:40:for:45");
+}
+
 TEST(SimFile, AnEmptyFileHasNoInstruments) {
   for (const char* text : {"", "\n\n", "; only a comment\r\n"}) {
     const auto f = parseSimulationText(text);
@@ -91,6 +111,12 @@ TEST(SimFile, MistakesAreNamedByLine) {
       {section("Card=3\n"), "line 6: Card is given twice in [Instrument1] (first on line 4)"},
       {section("Fault=drop-after:x\n"), "line 6: Fault \"drop-after:x\" is not none"},
       {section("Fault=loud\n"), "line 6: Fault \"loud\" is not none"},
+      {section("Fault=drop-after:3:back-after:\n"), "line 6: Fault \"drop-after:3:back-after:\" is not"},
+      {section("Fault=drop-after:3:back:5\n"), "line 6: Fault \"drop-after:3:back:5\" is not"},
+      {section("Fault=drop-after:3:back-after:5s\n"), "line 6: Fault \"drop-after:3:back-after:5s\""},
+      {section("Fault=silent-after:3\n"), "line 6: Fault \"silent-after:3\" is not"},
+      {section("Fault=silent-after:3:for:-1\n"), "line 6: Fault \"silent-after:3:for:-1\" is not"},
+      {section("Fault=silent-after::for:5\n"), "line 6: Fault \"silent-after::for:5\" is not"},
       {section("Seed=-1\n"), "line 6: Seed \"-1\" is not a whole number"},
       {section("Seed=4294967296\n"), "line 6: Seed"},
       {section("ReadingMs=0\n"), "line 6: ReadingMs \"0\" is not 1..60000"},
@@ -126,7 +152,7 @@ TEST(SimFile, FileProblemsNameTheFile) {
       << missing.error;
   const auto bad = loadSimulationFile(kData + "bad_fault.sim");
   EXPECT_EQ(bad.error, "simulation file \"" + kData + "bad_fault.sim\", line 6: Fault \"drop-after:N\" is not none, "
-                               "silent, garbage or drop-after:N");
+                               "silent, garbage, drop-after:N[:back-after:S] or silent-after:N:for:S");
   EXPECT_TRUE(bad.instruments.empty());
 }
 
