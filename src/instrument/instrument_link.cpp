@@ -177,6 +177,7 @@ void InstrumentLink::DiscoverInstruments() {
       if (LastTransferCount > 0) {
         DiscoveredInstrument& entry = identified[static_cast<std::size_t>(InstrumentCount)];
         entry.Model = modelOfIdentity(identity);
+        entry.Identity = cleanAnswer(identity);
 
         writeRaw(session, "rout:state?\n");
         const std::string cardAnswer = readRaw(session);

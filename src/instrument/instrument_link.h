@@ -31,6 +31,7 @@ struct DiscoveredInstrument {
   std::int16_t ChannelCount = 0;
   std::string Resource;  // the VISA resource string (for the CLI and traces)
   std::string Serial;    // the answer to the serial-number query, without line ends and blanks
+  std::string Identity;  // the *IDN? answer, cleaned
 };
 
 struct InstrumentSlot {
