@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "acquisition/live_display.h"
 
+#include "acquisition/channel_watch.h"
+
 #include "common/numbers.h"
 #include "common/text.h"
 
@@ -73,11 +75,21 @@ void LiveDisplay::show_data(int slot, const ScanTables& tables, int instrumentCo
   ++revision;
 }
 
-void LiveDisplay::showReading(int slot, int channel, const std::string& text) {
+std::string markedReading(const std::string& text, AlarmMark mark) {
+  switch (mark) {
+    case AlarmMark::High: return kAlarmMarkerHigh + text;
+    case AlarmMark::Low: return kAlarmMarkerLow + text;
+    case AlarmMark::None: break;
+  }
+  return text;
+}
+
+void LiveDisplay::showReading(int slot, int channel, const std::string& text, AlarmMark alarm) {
   if (slot < 0 || slot >= kMaxInstruments || channel < 0 || channel >= kMaxChannels) return;
-  channelGrids[static_cast<std::size_t>(slot)]
-      .cells[static_cast<std::size_t>(channel < 10 ? 1 : 3)][static_cast<std::size_t>(channel % 10)]
-      .text = text;
+  GridCell& cell = channelGrids[static_cast<std::size_t>(slot)]
+                       .cells[static_cast<std::size_t>(channel < 10 ? 1 : 3)][static_cast<std::size_t>(channel % 10)];
+  cell.text = markedReading(text, alarm);
+  cell.alarm = alarm;
   ++revision;
 }
 
@@ -97,7 +109,7 @@ void LiveDisplay::prepareScanTable(int slot, int channelCount) {
 }
 
 void LiveDisplay::UpdateDataTables(int slot, std::int64_t n, const std::string& timeStamp,
-                                   const ScanTables& tables) {
+                                   const ScanTables& tables, const ChannelWatch* watch) {
   if (slot < 0 || slot >= kSlotTableSize) return;
   const auto s = static_cast<std::size_t>(slot);
   if (n == 1 && slot < static_cast<int>(scanControlRows.size())) scanControlRows[s][4] = timeStamp;
@@ -106,14 +118,26 @@ void LiveDisplay::UpdateDataTables(int slot, std::int64_t n, const std::string& 
   std::vector<std::string> row(static_cast<std::size_t>(t.channelCount + 2));
   row[0] = intToText(n);
   row[1] = timeStamp;
-  for (int c = 0; c < t.channelCount && c < kChannelTableSize; ++c)
-    row[static_cast<std::size_t>(c + 2)] = tables.ReadingText[s][static_cast<std::size_t>(c)];
+  std::uint32_t alarms = 0;
+  for (int c = 0; c < t.channelCount && c < kChannelTableSize; ++c) {
+    const std::string& raw = tables.ReadingText[s][static_cast<std::size_t>(c)];
+    if (watch == nullptr || c >= kMaxChannels) {
+      row[static_cast<std::size_t>(c + 2)] = raw;
+      continue;
+    }
+    const AlarmMark mark = watch->mark(slot, c);
+    if (mark != AlarmMark::None) alarms |= 1u << c;
+    row[static_cast<std::size_t>(c + 2)] = markedReading(displayedReading(watch->info(slot, c), raw), mark);
+  }
   // The table stops growing at 10 003 rows: the oldest data row makes room for the new one.
   if (static_cast<int>(t.rows.size()) >= kScanTableMaxDataRows) {
     t.rows.pop_front();
+    if (!t.alarmBits.empty()) t.alarmBits.pop_front();
     ++t.droppedRows;
   }
   t.rows.push_back(std::move(row));
+  t.alarmBits.resize(t.rows.size() - 1);
+  t.alarmBits.push_back(alarms);
   ++revision;
 }
 

@@ -16,11 +16,25 @@
 
 namespace kalivor {
 
+class ChannelWatch;
+
 inline constexpr int kScanTableMaxDataRows = 10001;  // with the two header rows: 10 003 rows
+
+// A reading outside its alarm band: above the high or below the low limit.
+enum class AlarmMark { None, Low, High };
+// The marker put before such a reading ("▲ 12.5 bar") and the colour it is drawn in, neither of
+// which depends on the channel's trace colour.
+inline constexpr const char* kAlarmMarkerHigh = "\u25B2 ";
+inline constexpr const char* kAlarmMarkerLow = "\u25BC ";
+inline constexpr Rgb kAlarmTextColor = rgb(0xC0, 0, 0);           // dark red
+inline constexpr Rgb kAlarmBackgroundColor = rgb(0xFF, 0xD8, 0xD8);  // pale red behind it
+// The text of a reading as shown with its mark.
+std::string markedReading(const std::string& text, AlarmMark mark);
 
 struct GridCell {
   std::string text;
   std::optional<Rgb> background;  // nullopt: the grid's button-face colour
+  AlarmMark alarm = AlarmMark::None;
 };
 
 // Channel_MSFlexGrid(d): labels in rows 0 and 2, readings in rows 1 and 3; 10 columns.
@@ -36,6 +50,12 @@ struct ScanTable {
   int channelCount = 0;
   std::vector<std::vector<std::string>> header;  // 2 rows of channelCount + 2 texts
   std::deque<std::vector<std::string>> rows;     // data rows, oldest first
+  // Per data row, bit c set: channel c's reading is outside its band (rows from before the
+  // alarm limits, or without any, have 0).
+  std::deque<std::uint32_t> alarmBits;
+  bool alarmed(std::size_t row, int channel) const {
+    return row < alarmBits.size() && channel >= 0 && channel < 32 && ((alarmBits[row] >> channel) & 1u) != 0;
+  }
   std::int64_t droppedRows = 0;                  // data rows dropped to keep the table bounded
   // The grid's row count as the window shows it (header included, at least one data row).
   std::size_t gridRows() const { return 2 + std::max<std::size_t>(rows.size(), 1); }
@@ -68,12 +88,18 @@ class LiveDisplay {
   // Rebuilds the slot's channel grid and the whole scan-control grid; recounts active channels.
   void show_data(int slot, const ScanTables& tables, int instrumentCount);
   // Writes a reading into the slot's channel grid (row 1 for channels 0..9, row 3 for 10..19).
-  void showReading(int slot, int channel, const std::string& text);
+  void showReading(int slot, int channel, const std::string& text,
+                   AlarmMark alarm = AlarmMark::None);
   // Run start: the slot's scan table gets its header and no data rows.
   void prepareScanTable(int slot, int channelCount);
   // After a stored scan: scan number n, its time stamp and the slot's readings.
+  // With `watch`, readings are shown as the run sees them: scaled with their unit and marked
+  // when outside their band.
   void UpdateDataTables(int slot, std::int64_t n, const std::string& timeStamp,
-                        const ScanTables& tables);
+                        const ScanTables& tables, const ChannelWatch* watch = nullptr);
+  // What the run said without stopping (another instrument's record, an alarm not stored, ...),
+  // newest last; cleared when a run starts.
+  std::vector<std::string> runNotices;
 
   void contral_enable();
   void contral_disable();

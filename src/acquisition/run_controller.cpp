@@ -8,6 +8,7 @@
 #include "common/numbers.h"
 #include "common/text.h"
 #include "instrument/vocabulary.h"
+#include "scan/setup_file.h"
 
 namespace kalivor {
 
@@ -216,6 +217,7 @@ void RunController::StartReading_Click() {
   quiet_ = false;
   ++generation_;
   instrumentFailed_ = false;
+  display_.runNotices.clear();
   recordOpen_.fill(false);
   recordBroken_.fill(false);
   readBackFailed_.fill(false);
@@ -327,6 +329,7 @@ void RunController::continueStart() {
     }
     recordOpen_[s] = true;
   }
+  describeRuns();
 
   // 8-9: a slot whose channels all read back as NONE has nothing to measure: it is done before
   // it starts (triggering it with a count of 0 would loop for ever).
@@ -592,7 +595,7 @@ void RunController::storeFetched(int slot, std::size_t sweep) {
   }
   StoreScan(slot);
   display_.UpdateDataTables(slot, static_cast<std::int64_t>(tables_.ScansDone[s]), LastFetchTimeText,
-                            tables_);
+                            tables_, &watch_);
   // A scan its record refused is not reported as stored, nor are the rest of this answer's
   // scans once the record has failed.
   if (observer_ && !recordBroken_[s]) {
@@ -614,17 +617,23 @@ void RunController::StoreScan(int slot) {
       const auto volts = strictNumber(readings[sc]);
       if (volts && ch.Ohm > 0) readings[sc] = numberToText(*volts / ch.Ohm + ch.Current);
     }
-    display_.showReading(slot, c, readings[sc]);
   }
-  if (tables_.DatabaseName[s] != "0" && recordOpen_[s] && !recordBroken_[s]) {
+  const bool logs = tables_.DatabaseName[s] != "0" && recordOpen_[s];
+  const double num = (logs ? records_.RowBase(slot) : 0) + tables_.ScansDone[s];
+  if (logs && !recordBroken_[s]) {
     std::array<std::string, kMaxChannels> row;
     for (int c = 0; c < kMaxChannels; ++c) row[static_cast<std::size_t>(c)] = readings[static_cast<std::size_t>(c)];
-    const std::string num = numberToText(records_.RowBase(slot) + tables_.ScansDone[s]);
-    if (const std::string error = records_.AppendReadingRow(slot, num, LastFetchTimeText, row);
+    if (const std::string error = records_.AppendReadingRow(slot, numberToText(num), LastFetchTimeText, row);
         !error.empty()) {
       recordBroken_[s] = true;
       recordFailure(error);
     }
+  }
+  // Alarm events follow the scan they belong to, which is stored by now.
+  watchScan(slot, static_cast<std::int64_t>(num));
+  for (int c = 0; c < count; ++c) {
+    display_.showReading(slot, c, displayedReading(watch_.info(slot, c), readings[static_cast<std::size_t>(c)]),
+                         watch_.mark(slot, c));
   }
   pump_.processEvents();
 }
@@ -633,6 +642,7 @@ void RunController::runEnd() {
   if (!running_) return;
   ++generation_;
   if (chart_) chart_->updateAxisLabels();
+  endRunRecords();
   for (int d = 0; d < kSlotTableSize; ++d) {
     const auto s = static_cast<std::size_t>(d);
     if (recordOpen_[s]) records_.CloseRunDatabase(d);
@@ -649,6 +659,92 @@ void RunController::runEnd() {
   ++display_.revision;
   if (!quiet_) link_.messages().inform("End of Job.");
   if (observer_) observer_->runEnded();
+}
+
+std::string RunController::instrumentName(int slot) const {
+  const auto s = static_cast<std::size_t>(slot);
+  return s < display_.deviceList.size() ? display_.deviceList[s] : "Instrument " + intToText(slot + 1);
+}
+
+void RunController::describeRuns() {
+  const int n = instruments();
+  for (int d = 0; d < kSlotTableSize; ++d) {
+    const auto s = static_cast<std::size_t>(d);
+    if (d >= n) {
+      watch_.clear(d);
+      continue;
+    }
+    const int count = std::min<int>(tables_.setup[s].ChannelCount, kMaxChannels);
+    watch_.begin(d, tables_.channel[s], count);
+    if (!recordOpen_[s]) continue;
+
+    store::RunInfo info;
+    info.startTime = MakeTimeStamp(link_.clock().localTime(), false);
+    info.programVersion = KALIVOR_VERSION;
+    const int entry = link_.slots[s].DiscoveredIndex;
+    if (entry >= 0 && entry < kIdentifiedCapacity) {
+      const DiscoveredInstrument& found = link_.identified[static_cast<std::size_t>(entry)];
+      info.resource = found.Resource;
+      info.identity = found.Identity;
+      info.serial = found.Serial;
+      info.cardCode = found.ScanerCard;
+      info.cardDescription = found.Description;
+    }
+    WorkingCopy applied;
+    applied.setup[s] = tables_.setup[s];
+    applied.channel[s] = tables_.channel[s];
+    info.setupIni = setupFileText(applied, tables_, d, tables_.setup[s].ChannelTime,
+                                  tables_.setup[s].ScanTime);
+    std::vector<store::ChannelInfo> channels;
+    for (int c = 0; c < count; ++c) channels.push_back(watch_.info(d, c));
+
+    const std::string& name = tables_.DatabaseName[s];
+    std::string others;
+    for (const std::string& serial : records_.describedSerials(d)) {
+      if (serial == info.serial) continue;
+      others += (others.empty() ? "" : ", ") + (serial.empty() ? std::string("an unnamed instrument") : serial);
+    }
+    if (!others.empty()) {
+      notice(d, name + " already holds runs of " + others + "; " +
+                    (info.serial.empty() ? instrumentName(d) : info.serial) + " now logs into it as well.");
+    }
+    if (const std::string error = records_.describeRun(d, info, channels); !error.empty()) {
+      // The scans matter more than their description: the run goes on storing them.
+      notice(d, error + " (the record does not describe this run; its scans are stored as usual)");
+    }
+  }
+}
+
+void RunController::notice(int slot, const std::string& text) {
+  display_.runNotices.push_back(instrumentName(slot) + ": " + text);
+  ++display_.revision;
+  if (observer_) observer_->runNotice(slot, text);
+}
+
+void RunController::watchScan(int slot, std::int64_t num) {
+  const auto s = static_cast<std::size_t>(slot);
+  const std::vector<AlarmEvent> events = watch_.scan(slot, num, LastFetchTimeText, tables_.ReadingText[s]);
+  const bool logs = tables_.DatabaseName[s] != "0" && recordOpen_[s] && !recordBroken_[s];
+  for (const AlarmEvent& e : events) {
+    // An alarm that cannot be stored is said; the scan goes on.
+    if (logs) {
+      const std::string error =
+          e.cleared ? records_.clearAlarm(slot, e.channel, e.num, e.time)
+                    : records_.raiseAlarm(slot, e.channel, e.num, e.time, e.value, e.kind, e.limit);
+      if (!error.empty()) notice(slot, error);
+    }
+    if (runLog_ != nullptr) runLog_->write(link_.clock().localTime(), instrumentName(slot), alarmEventText(e));
+    if (observer_) observer_->alarmChanged(e);
+  }
+}
+
+void RunController::endRunRecords() {
+  const std::string end = MakeTimeStamp(link_.clock().localTime(), false);
+  for (int d = 0; d < kSlotTableSize; ++d) {
+    const auto s = static_cast<std::size_t>(d);
+    if (!recordOpen_[s] || recordBroken_[s]) continue;
+    (void)records_.endRun(d, end);  // closing goes on; the last scan's time is already there
+  }
 }
 
 }  // namespace kalivor

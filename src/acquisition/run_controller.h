@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 
+#include "acquisition/channel_watch.h"
 #include "acquisition/live_display.h"
 #include "acquisition/run_chart.h"
 #include "acquisition/run_records.h"
@@ -35,6 +36,10 @@ class RunObserver {
   virtual void scanStored(int slot, std::int64_t scanNumber) {}
   virtual void fetchDone(int slot) {}
   virtual void runEnded() {}
+  // A reading left its alarm band or came back (channels with limits only).
+  virtual void alarmChanged(const AlarmEvent& event) {}
+  // Something the user should know about the run that is no failure (shown, never asked).
+  virtual void runNotice(int slot, const std::string& text) {}
 };
 
 // hh*3600 + mm*60 + ss + ms/1000 of a local time.
@@ -72,6 +77,9 @@ class RunController {
   void meter_scan_func(int slot);
 
   bool running() const { return running_; }
+  // Scaling, alarm states and statistics of every channel since the run started (kept after
+  // the run until the next one starts).
+  const ChannelWatch& channelWatch() const { return watch_; }
   // "Keep logging when an instrument fails": a meter that stops answering ends only its own
   // share; it is reconnected every 30 s and goes on into the same record. Off by default.
   bool keepGoing = false;
@@ -114,6 +122,11 @@ class RunController {
   void StoreScan(int slot);
   void storeFetched(int slot, std::size_t sweep);
   void runEnd();
+  void describeRuns();
+  void notice(int slot, const std::string& text);
+  void watchScan(int slot, std::int64_t num);
+  void endRunRecords();
+  std::string instrumentName(int slot) const;
   void abandonStart();
   void onInstrumentFailure();
   void failSlot(int slot, visa::ViStatus status, const char* message);
@@ -135,6 +148,7 @@ class RunController {
   RunChart* chart_ = nullptr;
   RunObserver* observer_ = nullptr;
   RunLog* runLog_ = nullptr;
+  ChannelWatch watch_;
 
   std::unique_ptr<Scheduler> scheduler_;
   std::array<std::unique_ptr<MeterPort>, kMaxInstruments> ports_;

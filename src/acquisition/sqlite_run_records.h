@@ -2,6 +2,7 @@
 #pragma once
 // The run's records as SQLite files <dataFolder>/db/<name>.mdb.
 #include <array>
+#include <cstdint>
 #include <filesystem>
 
 #include "acquisition/run_records.h"
@@ -23,6 +24,13 @@ class SqliteRunRecords final : public RunRecords {
   std::string AppendReadingRow(int slot, const std::string& num, const std::string& time,
                                const std::array<std::string, kMaxChannels>& channels) override;
   void CloseRunDatabase(int slot) override;
+  std::vector<std::string> describedSerials(int slot) const override;
+  std::string describeRun(int slot, const store::RunInfo& run,
+                          const std::vector<store::ChannelInfo>& channels) override;
+  std::string raiseAlarm(int slot, int channel, std::int64_t num, const std::string& time,
+                         double value, store::LimitKind kind, double limit) override;
+  std::string clearAlarm(int slot, int channel, std::int64_t num, const std::string& time) override;
+  std::string endRun(int slot, const std::string& time) override;
 
   // DatabasePath of each slot, set by CreateRunDatabase.
   std::array<std::filesystem::path, kSlotTableSize> DatabasePath{};
@@ -30,6 +38,8 @@ class SqliteRunRecords final : public RunRecords {
  private:
   std::filesystem::path dataFolder_;
   std::array<store::RunDatabase, kSlotTableSize> open_{};
+  // Open ALARMS row of each slot and channel (1..20), 0 for none.
+  std::array<std::array<std::int64_t, kMaxChannels + 1>, kSlotTableSize> openAlarm_{};
 };
 
 }  // namespace kalivor
