@@ -70,8 +70,16 @@ class ScanPrinter final : public RunObserver {
     }
     out_ << '\n' << std::flush;
   }
+  // Alarm events and run notices go to standard error, with the other messages.
+  std::ostream* events = nullptr;
+  void alarmChanged(const AlarmEvent& e) override { say(e.slot, alarmEventText(e)); }
+  void runNotice(int slot, const std::string& text) override { say(slot, text); }
 
  private:
+  void say(int slot, const std::string& text) {
+    const auto s = static_cast<std::size_t>(slot);
+    if (events) *events << (s < display_.deviceList.size() ? display_.deviceList[s] : "") << ": " << text << '\n' << std::flush;
+  }
   std::ostream& out_;
   const ScanTables& tables_;
   const LiveDisplay& display_;
@@ -353,6 +361,7 @@ int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string
     s.tables.DatabaseName[static_cast<std::size_t>(s.slotFor(use))] = use.record.empty() ? "0" : use.record;
   }
   ScanPrinter printer(out, s.tables, s.display);
+  printer.events = &err;
   s.run->setObserver(&printer);
   s.messages.problems.clear();
   gStopSignal = false;

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <optional>
 
 #include "acquisition/run_controller.h"
+#include "acquisition/run_log.h"
 #include "acquisition/sqlite_run_records.h"
 #include "common/numbers.h"
 #include "store/record_meta.h"
@@ -34,7 +36,12 @@ struct DescribedRun : ::testing::Test {
   RunController run{rig.link, rig.tables, rig.display, records, rig.pump};
   Events events;
 
-  DescribedRun() { run.setObserver(&events); }
+  RunLog log{(folder.db() / "kalivor-run.log").string()};
+
+  DescribedRun() {
+    run.setObserver(&events);
+    run.setRunLog(&log);
+  }
 
   // Meter `meter` in slot 0 with `active` VOLT channels, `scans` scans one second apart.
   void prepare(std::size_t meter, int active, int scans, const std::string& record) {
@@ -119,6 +126,7 @@ TEST_F(DescribedRun, RecordSaysWhichMeterCardSetupAndChannelsMadeItsScans) {
   EXPECT_EQ(firstRow[2], std::string(cursor.channel(1)));  // unscaled: as stored
   EXPECT_TRUE(events.notices.empty());
   EXPECT_TRUE(events.alarms.empty());
+  EXPECT_FALSE(std::filesystem::exists(log.path())) << "nothing to report, no log";
 }
 
 TEST_F(DescribedRun, AnotherMetersRunIntoTheSameRecordIsStoredAndSaidAtStart) {
@@ -210,6 +218,14 @@ TEST_F(DescribedRun, AlarmsFollowTheScaledReadingsOutOfTheirBandAndBack) {
   }
   sameAs(seen1, ch1);
   sameAs(seen2, ch2);
+  // The run log has one line per event, in the order they happened.
+  std::ifstream logFile(log.path());
+  std::vector<std::string> logged;
+  for (std::string line; std::getline(logFile, line);) logged.push_back(line);
+  ASSERT_EQ(logged.size(), events.alarms.size());
+  for (std::size_t i = 0; i < logged.size(); ++i) {
+    EXPECT_EQ(logged[i].substr(19), "\tSIM0001 -- 20ch\t" + alarmEventText(events.alarms[i])) << i;
+  }
 
   // Counted per channel; the latest state shows in the grid and the scan table.
   const ChannelWatch& w = run.channelWatch();

@@ -332,5 +332,24 @@ TEST_F(CliRun, ApplyRefusesWhatCannotBeApplied) {
   EXPECT_NE(err.str().find("not a record name"), std::string::npos) << err.str();
 }
 
+TEST_F(CliRun, AlarmEventsGoToStandardErrorAndTheRunLogNotBetweenTheScans) {
+  std::string setup = setupOf({"--simulate"}, 1, kThreeScans);
+  // CH1 reads about 0.73 V throughout: above this high limit from the first scan on.
+  writeFile(setup, readFile(setup) + "[Alarm Limits]\r\nAlarmHigh(0)=0.5\r\nAlarmLow(0)=\r\n");
+  ASSERT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--use", "1:" + setup + ":Record1"}), 0)
+      << err.str();
+  const auto lines = linesOf(err.str());
+  std::vector<std::string> alarms;
+  for (const auto& l : lines) {
+    if (l.find("ALARM") != std::string::npos) alarms.push_back(l);
+  }
+  ASSERT_EQ(alarms.size(), 1u) << err.str();  // raised once, not at every scan
+  EXPECT_EQ(alarms[0].rfind("SIM0001 -- 20ch: ALARM CH 1 high: 0.73", 0), 0u) << alarms[0];
+  EXPECT_NE(alarms[0].find(" above 0.5 (scan 1)"), std::string::npos) << alarms[0];
+  EXPECT_EQ(printedScans(out.str()).size(), 3u) << "standard output carries the scans only";
+  const std::string log = readFile(folder.db() / "kalivor-run.log");
+  EXPECT_NE(log.find("\tSIM0001 -- 20ch\tALARM CH 1 high: 0.73"), std::string::npos) << log;
+}
+
 }  // namespace
 }  // namespace kalivor
