@@ -84,6 +84,7 @@ struct CommonOptions {
   bool json = false;
   std::string format = "csv";
   ScanRangeArgs range;
+  central::CentralChoice central;  // run: also forward to the central store
 };
 
 // Parses the options every command shares; returns an error text for bad usage. Each option is
@@ -106,7 +107,10 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, st
       {"--to", "", V::Required, "a scan number or a time",
        [&](const std::string& v) { o.range.to = v; }},
   });
-  return parseCommandLine(args, from, options, o.positional);
+  const std::vector<OptionSpec> centralOptions = centralChoiceOptions(o.central);
+  options.insert(options.end(), centralOptions.begin(), centralOptions.end());
+  if (auto error = parseCommandLine(args, from, options, o.positional)) return error;
+  return centralChoiceProblem(o.central);
 }
 
 int commandList(const CommonOptions& o, Clock& clock, std::ostream& out, std::ostream& err) {
@@ -208,6 +212,10 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << "kalivor-cli: " << command << " has no --json output\nTry 'kalivor-cli --help'.\n";
     return 2;
   }
+  if ((o.central.on() || !o.central.bench.empty()) && command != "run") {
+    err << "kalivor-cli: " << command << " takes no --central\nTry 'kalivor-cli --help'.\n";
+    return 2;
+  }
   if (command == "list") return commandList(o, clock, out, err);
   if (command == "apply" || command == "run") {
     if (!o.positional.empty()) {
@@ -224,7 +232,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       uses.push_back(use);
     }
     return command == "apply" ? commandApply(o.visa, clock, uses, out, err)
-                              : commandRun(o.visa, clock, o.dataDir, uses, out, err);
+                              : commandRun(o.visa, clock, o.dataDir, uses, out, err, o.central);
   }
   if (command == "records") {
     if (!o.positional.empty()) {

@@ -17,6 +17,7 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "store/csv_export.h"
+#include "store/record_files.h"
 
 namespace kalivor {
 
@@ -27,6 +28,11 @@ const char* const kCentralUsage =
     "                       ~/.pgpass or PGPASSWORD) and exit, or with --follow keep sending new\n"
     "                       scans until Ctrl+C; each scan arrives once, also after a failure;\n"
     "                       --batch N sets the scans per transaction (default 500)\n"
+    "  run --use ... --central URL [--bench NAME]\n"
+    "                       also send the run's scans to the central database while it runs (the\n"
+    "                       run never waits for it; what the server missed goes on the next run\n"
+    "                       with --central or by forward); stderr tells each instrument's\n"
+    "                       central state when it changes\n"
     "  records --central URL [--bench NAME]\n"
     "                       list the runs the central database holds\n"
     "  export NAME FILE.csv --central URL [--bench NAME]\n"
@@ -273,6 +279,90 @@ int commandExport(const CentralOptions& o, std::ostream& out, std::ostream& err)
 }
 
 }  // namespace
+
+std::vector<OptionSpec> centralChoiceOptions(central::CentralChoice& choice) {
+  using V = OptionSpec::Value;
+  return {
+      {"--central", "", V::Required, "a URL",
+       [&choice](const std::string& v) { choice.url = v; }},
+      {"--bench", "", V::Required, "a NAME", [&choice](const std::string& v) { choice.bench = v; }},
+  };
+}
+
+std::optional<std::string> centralChoiceProblem(const central::CentralChoice& choice) {
+  if (!choice.bench.empty() && trimBlanks(choice.bench).empty()) return "--bench needs a NAME";
+  if (!choice.bench.empty() && !choice.on()) return "--bench names the bench for --central URL";
+  return std::nullopt;
+}
+
+CentralBesideRun::CentralBesideRun(const central::CentralChoice& choice, fs::path dataFolder)
+    : dataFolder_(std::move(dataFolder)) {
+  if (!choice.on()) return;
+  central::ForwarderConfig config;
+  config.url = choice.url;
+  config.bench = choice.bench;
+  config.dataFolder = dataFolder_;
+  forwarder_ = std::make_unique<central::BackgroundForwarder>(config, clock_);
+  where_ = central::maskedUrl(choice.url);
+}
+
+CentralBesideRun::~CentralBesideRun() {
+  if (forwarder_) forwarder_->stop();
+}
+
+void CentralBesideRun::start(std::ostream& err) {
+  if (!forwarder_) return;
+  err << "kalivor-cli: central: the scans also go to " << escapeControl(where_) << "\n";
+  forwarder_->start();
+}
+
+std::string CentralBesideRun::fileOf(const std::string& record) const {
+  fs::path file;
+  if (record.empty() || record == "0" || !store::recordFilePath(dataFolder_, record, file).ok()) {
+    return {};
+  }
+  return file.filename().string();
+}
+
+std::string CentralBesideRun::stateOf(const std::string& record) const {
+  if (!forwarder_) return {};
+  return central::centralStateText(forwarder_->status(), fileOf(record));
+}
+
+void CentralBesideRun::report(LocalMs now,
+                              const std::vector<std::pair<std::string, std::string>>& instruments,
+                              std::ostream& err) {
+  if (!forwarder_ || (looked_ && now - lastLook_ < 1000 && now >= lastLook_)) return;
+  looked_ = true;
+  lastLook_ = now;
+  const central::ForwarderStatus status = forwarder_->status();
+  if (status.passes == 0) return;  // not known yet
+  shown_.resize(instruments.size());
+  for (std::size_t i = 0; i < instruments.size(); ++i) {
+    const std::string file = fileOf(instruments[i].second);
+    const central::CentralState state = central::centralStateOf(status, file);
+    // A change of connection or of failure is news; the count of waiting scans alone is not.
+    const std::string key = (state.connected ? "1" : "0") + state.error;
+    if (shown_[i] == key) continue;
+    shown_[i] = key;
+    err << "kalivor-cli: central: " << escapeControl(instruments[i].first) << ": "
+        << escapeControl(central::centralStateText(state, !file.empty())) << "\n";
+  }
+}
+
+void CentralBesideRun::finish(std::ostream& err) {
+  if (!forwarder_) return;
+  const bool allSent = forwarder_->finish(15'000);
+  const central::ForwarderStatus st = forwarder_->status();
+  if (allSent) {
+    err << "kalivor-cli: central: every scan was sent to " << escapeControl(where_) << "\n";
+    return;
+  }
+  err << "kalivor-cli: central: " << st.scansWaiting
+      << (st.scansWaiting == 1 ? " scan waits" : " scans wait") << " in the local records"
+      << (st.lastError.empty() ? "" : " (" + escapeControl(st.lastError) + ")")
+      << "; they are sent on the next run with --central, or by kalivor-cli forward\n";
+}
 
 bool isCentralCommand(const std::vector<std::string>& args) {
   if (args.empty()) return false;

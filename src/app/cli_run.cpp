@@ -11,6 +11,7 @@
 #include "acquisition/live_display.h"
 #include "acquisition/run_controller.h"
 #include "acquisition/sqlite_run_records.h"
+#include "app/cli_central.h"
 #include "app/selection.h"
 #include "common/numbers.h"
 #include "common/paths.h"
@@ -244,6 +245,16 @@ struct Session {
   std::vector<int> readBackFailed;
 };
 
+// Each selected instrument's name and the record it logs into, for the central state lines.
+std::vector<std::pair<std::string, std::string>> centralInstruments(const Session& s) {
+  std::vector<std::pair<std::string, std::string>> instruments;
+  for (int slot = 0; slot < static_cast<int>(s.link->InstrumentCount); ++slot) {
+    instruments.emplace_back(s.deviceName(slot),
+                             s.tables.DatabaseName[static_cast<std::size_t>(slot)]);
+  }
+  return instruments;
+}
+
 }  // namespace
 
 void requestStopFromSignal() { gStopSignal = true; }
@@ -345,7 +356,8 @@ int commandSetupTemplate(const visa::VisaOptions& options, Clock& clock, int ins
 }
 
 int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string& dataDir,
-               const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err) {
+               const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err,
+               const central::CentralChoice& centralChoice) {
   if (uses.empty()) {
     err << "kalivor-cli: run needs at least one --use N:SETUP.ini[:RecordK]\n";
     return 2;
@@ -367,11 +379,15 @@ int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string
   gStopSignal = false;
   auto previousInt = std::signal(SIGINT, onStopSignal);
   auto previousTerm = std::signal(SIGTERM, onStopSignal);
+  CentralBesideRun central(centralChoice, resolveDataFolder(dataDir));
+  central.start(err);
   s.run->StartReading_Click();
   s.run->driveUntil([&] {
     if (gStopSignal.exchange(false)) s.run->StopReading_Click();
+    if (central.on()) central.report(clock.now(), centralInstruments(s), err);
     return false;
   });
+  central.finish(err);
   std::signal(SIGINT, previousInt);
   std::signal(SIGTERM, previousTerm);
   s.run->setObserver(nullptr);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "central/forwarder.h"
 #include "common/clock.h"
 #include "visa/visa_factory.h"
 
@@ -26,8 +27,10 @@ int commandApply(const visa::VisaOptions& visa, Clock& clock, const std::vector<
                  std::ostream& out, std::ostream& err);
 int commandSetupTemplate(const visa::VisaOptions& visa, Clock& clock, int instrument,
                          const std::string& file, std::ostream& out, std::ostream& err);
+// With `central` on, the records also go to the central store while the run goes on.
 int commandRun(const visa::VisaOptions& visa, Clock& clock, const std::string& dataDir,
-               const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err);
+               const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err,
+               const central::CentralChoice& central = {});
 
 // Before any instrument is touched: every record named by `uses` can be logged into (not in use
 // by another run, named once). False with the reason on err.

@@ -508,8 +508,25 @@ bool Forwarder::pass() {
   }
   if (connected) status_.lastError = firstError;
   status_.failuresInRow = serverOk ? 0 : status_.failuresInRow + 1;
+  status_.passes = passes_;
   lastPassAllSent_ = allSent;
   return serverOk;
+}
+
+void Forwarder::recount() {
+  const std::vector<std::string> files = store::listRecordFiles(config_.dataFolder);
+  std::vector<RecordForwardStatus> counted;
+  std::int64_t waiting = 0;
+  for (const std::string& file : files) {
+    RecordForwardStatus& st = records_[file];
+    st.record = file;
+    countOnly(file, st);
+    counted.push_back(st);
+    waiting += st.waiting;
+  }
+  std::lock_guard lock(statusMutex_);
+  status_.records = std::move(counted);
+  status_.scansWaiting = waiting;
 }
 
 bool Forwarder::sendBacklog(int attempts) {
@@ -539,7 +556,7 @@ void Forwarder::follow(const std::function<void(const ForwarderStatus&)>& afterP
 }
 
 BackgroundForwarder::BackgroundForwarder(ForwarderConfig config, Clock& clock)
-    : forwarder_(std::move(config), clock) {}
+    : clock_(clock), forwarder_(std::move(config), clock) {}
 
 void BackgroundForwarder::start() {
   if (thread_.joinable()) return;
@@ -550,6 +567,54 @@ void BackgroundForwarder::start() {
 void BackgroundForwarder::stop() {
   forwarder_.requestStop();
   if (thread_.joinable()) thread_.join();
+}
+
+bool BackgroundForwarder::finish(std::uint32_t budgetMs) {
+  stop();
+  if (forwarder_.status().failuresInRow > 0) {
+    forwarder_.recount();
+    return false;
+  }
+  forwarder_.clearStop();
+  passDone_ = false;
+  allSent_ = false;
+  thread_ = std::thread([this] {
+    forwarder_.pass();
+    allSent_ = forwarder_.lastPassAllSent();
+    passDone_ = true;
+  });
+  for (std::uint32_t waited = 0; !passDone_ && waited < budgetMs; waited += 20) clock_.sleep(20);
+  // Past the budget the batch under way still ends (committed or rolled back) before the join.
+  stop();
+  return passDone_ && allSent_;
+}
+
+CentralState centralStateOf(const ForwarderStatus& status, const std::string& recordFile) {
+  CentralState state;
+  state.connected = status.connected;
+  if (!status.connected) state.error = status.lastError;
+  for (const RecordForwardStatus& r : status.records) {
+    if (recordFile.empty() || r.record != recordFile) continue;
+    state.waiting = r.waiting;
+    if (!r.lastError.empty()) state.error = r.lastError;
+  }
+  return state;
+}
+
+std::string centralStateText(const CentralState& state, bool hasRecord) {
+  std::string text = state.connected ? "connected" : "not connected";
+  if (!hasRecord) {
+    text += ", no record";
+  } else {
+    text += ", " + std::to_string(state.waiting) + (state.waiting == 1 ? " scan" : " scans") +
+            " waiting";
+  }
+  if (!state.error.empty()) text += " (" + state.error + ")";
+  return text;
+}
+
+std::string centralStateText(const ForwarderStatus& status, const std::string& recordFile) {
+  return centralStateText(centralStateOf(status, recordFile), !recordFile.empty());
 }
 
 }  // namespace kalivor::central

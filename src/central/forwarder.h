@@ -32,6 +32,14 @@ struct ForwarderConfig {
   std::uint32_t maxRetryMs = 60'000;
 };
 
+// The central store as the user chose it for a run or for the window: off while `url` is empty;
+// an empty `bench` is the host name.
+struct CentralChoice {
+  std::string url;
+  std::string bench;
+  bool on() const { return !url.empty(); }
+};
+
 // The host name, or "bench" when it cannot be had.
 std::string defaultBenchName();
 
@@ -51,6 +59,7 @@ struct ForwarderStatus {
   std::int64_t scansSent = 0;
   std::string lastError;        // the latest failure (empty once a pass went through)
   int failuresInRow = 0;
+  int passes = 0;               // passes made; before the first, nothing above is known yet
   std::vector<RecordForwardStatus> records;
 };
 
@@ -64,6 +73,8 @@ class Forwarder {
   // One pass: connects when needed, then sends every record's backlog (all of it, batch after
   // batch, until done or stop is asked). True when every record is fully sent.
   bool pass();
+  // Counts what waits in every record without reaching for the server (the status shows it).
+  void recount();
   // Passes until the backlog is sent; a failed pass is tried again after the back-off, at most
   // `attempts` times in all. True when everything was sent.
   bool sendBacklog(int attempts);
@@ -74,6 +85,8 @@ class Forwarder {
   void requestStop() { stop_ = true; }
   void clearStop() { stop_ = false; }
   bool stopRequested() const { return stop_; }
+  // Whether the latest pass left nothing waiting.
+  bool lastPassAllSent() const { return lastPassAllSent_; }
   ForwarderStatus status() const;
 
  private:
@@ -127,12 +140,32 @@ class BackgroundForwarder {
   void start();
   // Asks the thread to end and waits for it; the batch under way finishes or is rolled back.
   void stop();
+  // Ends the following and gives what waits one last pass of at most `budgetMs` (on the clock
+  // given at construction), so the scans of a run that just ended go now; while the server was
+  // failing it only counts what waits (a pass would just wait for the server's time-out). True
+  // when every record was fully sent; what is left goes on the next start.
+  bool finish(std::uint32_t budgetMs);
   bool running() const { return thread_.joinable(); }
   ForwarderStatus status() const { return forwarder_.status(); }
 
  private:
+  Clock& clock_;
   Forwarder forwarder_;
   std::thread thread_;
+  std::atomic<bool> passDone_{false};
+  bool allSent_ = false;
 };
+
+// The central store's state for the instrument that logs into record file `recordFile`
+// ("Record1.mdb"; empty: it logs into none): "connected, 0 scans waiting",
+// "not connected, 42 scans waiting (connection refused)".
+struct CentralState {
+  bool connected = false;
+  std::int64_t waiting = 0;
+  std::string error;
+};
+CentralState centralStateOf(const ForwarderStatus& status, const std::string& recordFile);
+std::string centralStateText(const CentralState& state, bool hasRecord = true);
+std::string centralStateText(const ForwarderStatus& status, const std::string& recordFile);
 
 }  // namespace kalivor::central
