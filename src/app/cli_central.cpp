@@ -17,7 +17,6 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "store/csv_export.h"
-#include "store/record_files.h"
 
 namespace kalivor {
 
@@ -298,11 +297,8 @@ std::optional<std::string> centralChoiceProblem(const central::CentralChoice& ch
 CentralBesideRun::CentralBesideRun(const central::CentralChoice& choice, fs::path dataFolder)
     : dataFolder_(std::move(dataFolder)) {
   if (!choice.on()) return;
-  central::ForwarderConfig config;
-  config.url = choice.url;
-  config.bench = choice.bench;
-  config.dataFolder = dataFolder_;
-  forwarder_ = std::make_unique<central::BackgroundForwarder>(config, clock_);
+  forwarder_ = std::make_unique<central::BackgroundForwarder>(
+      central::forwarderConfig(choice, dataFolder_), clock_);
   where_ = central::maskedUrl(choice.url);
 }
 
@@ -316,17 +312,9 @@ void CentralBesideRun::start(std::ostream& err) {
   forwarder_->start();
 }
 
-std::string CentralBesideRun::fileOf(const std::string& record) const {
-  fs::path file;
-  if (record.empty() || record == "0" || !store::recordFilePath(dataFolder_, record, file).ok()) {
-    return {};
-  }
-  return file.filename().string();
-}
-
 std::string CentralBesideRun::stateOf(const std::string& record) const {
   if (!forwarder_) return {};
-  return central::centralStateText(forwarder_->status(), fileOf(record));
+  return central::centralStateText(forwarder_->status(), central::loggedRecordFile(dataFolder_, record));
 }
 
 void CentralBesideRun::report(LocalMs now,
@@ -339,7 +327,7 @@ void CentralBesideRun::report(LocalMs now,
   if (status.passes == 0) return;  // not known yet
   shown_.resize(instruments.size());
   for (std::size_t i = 0; i < instruments.size(); ++i) {
-    const std::string file = fileOf(instruments[i].second);
+    const std::string file = central::loggedRecordFile(dataFolder_, instruments[i].second);
     const central::CentralState state = central::centralStateOf(status, file);
     // A change of connection or of failure is news; the count of waiting scans alone is not.
     const std::string key = (state.connected ? "1" : "0") + state.error;

@@ -51,8 +51,6 @@ class CentralBesideRun {
   void finish(std::ostream& err);
 
  private:
-  std::string fileOf(const std::string& record) const;
-
   std::filesystem::path dataFolder_;
   std::string where_;  // the URL as it may be shown
   SystemClock clock_;  // the server's time: waits for the network are real

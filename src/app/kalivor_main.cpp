@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli_central.h"
 #include "app/command_line.h"
 #include "common/paths.h"
 
@@ -27,6 +28,10 @@ const char* kUsage =
     "                       the program's own folder (the per-user one when that cannot be\n"
     "                       written)\n"
     "  --trace FILE         append every VISA write and read to FILE, for bug reports\n"
+    "  --central URL        also send every scan to this central PostgreSQL database\n"
+    "                       (postgresql://user@host/db; the password from ~/.pgpass), for this\n"
+    "                       start instead of Operation > Central database...\n"
+    "  --bench NAME         this bench's name there (default: the host name)\n"
     "  --version            show the version\n"
     "  --help               show this text\n"
     "\n"
@@ -52,11 +57,13 @@ int main(int argc, char** argv) {
   bool help = false, version = false;
   using V = kalivor::OptionSpec::Value;
   std::vector<kalivor::OptionSpec> specs = kalivor::instrumentOptions(options.visa, options.dataDir);
+  for (auto& spec : kalivor::centralChoiceOptions(options.central)) specs.push_back(spec);
   specs.push_back({"--help", "-h", V::None, "", [&](const std::string&) { help = true; }});
   specs.push_back({"--version", "", V::None, "", [&](const std::string&) { version = true; }});
   std::vector<std::string> positional;
   auto usageError = kalivor::parseCommandLine(args, 0, specs, positional);
   if (!usageError && !positional.empty()) usageError = "unexpected argument: " + positional.front();
+  if (!usageError) usageError = kalivor::centralChoiceProblem(options.central);
   if (usageError) {
     std::cerr << "kalivor: " << *usageError << "\nTry 'kalivor --help'.\n";
     return 2;

@@ -25,7 +25,31 @@ Program::Program(Clock& clock_, std::unique_ptr<visa::VisaApi> visa_, Messages& 
   run.setRunLog(&runLog);
 }
 
-Program::~Program() { run.setChart(nullptr); }
+Program::~Program() {
+  run.setChart(nullptr);
+  forwarder_.reset();
+}
+
+void Program::setCentral(const central::CentralChoice& choice) {
+  forwarder_.reset();  // stops and joins
+  centralChoice_ = choice;
+  if (!choice.on()) return;
+  forwarder_ = std::make_unique<central::BackgroundForwarder>(
+      central::forwarderConfig(choice, dataFolder), centralClock_);
+  forwarder_->start();
+}
+
+std::optional<central::ForwarderStatus> Program::centralStatus() const {
+  if (!forwarder_) return std::nullopt;
+  return forwarder_->status();
+}
+
+std::string Program::centralState(int slot) const {
+  if (!forwarder_ || slot < 0 || slot >= kMaxInstruments) return {};
+  return central::centralStateText(
+      forwarder_->status(),
+      central::loggedRecordFile(dataFolder, tables.DatabaseName[static_cast<std::size_t>(slot)]));
+}
 
 void Program::attachChart(std::unique_ptr<ChartCanvas> canvas) {
   run.setChart(nullptr);
@@ -70,6 +94,8 @@ void Program::shutdown() {
   run.stopForShutdown();
   run.StopReading_Click();
   link.closeAtShutdown();
+  // The run's last scans get a short last pass; what is left goes on the next start.
+  if (forwarder_) forwarder_->finish(5'000);
 }
 
 }  // namespace kalivor

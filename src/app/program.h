@@ -13,6 +13,7 @@
 #include "acquisition/run_log.h"
 #include "acquisition/sqlite_run_records.h"
 #include "app/selection.h"
+#include "central/forwarder.h"
 #include "charts/chart_canvas.h"
 #include "common/clock.h"
 #include "common/dialogs.h"
@@ -46,6 +47,16 @@ class Program {
   TrendChart* chart() { return chart_.get(); }
   ChartCanvas* chartCanvas() { return chartCanvas_.get(); }
 
+  // The central store: with a URL the data folder's records are forwarded on a thread of their
+  // own for as long as the program runs (a backlog first), so no scan waits for the network; an
+  // empty URL turns it off. A new choice ends the old forwarding first.
+  void setCentral(const central::CentralChoice& choice);
+  const central::CentralChoice& centralChoice() const { return centralChoice_; }
+  // The forwarder's state; nullopt while the central store is off.
+  std::optional<central::ForwarderStatus> centralStatus() const;
+  // The central state of the instrument in `slot`, for the run status ("" while it is off).
+  std::string centralState(int slot) const;
+
   Clock& clock;
   std::unique_ptr<visa::VisaApi> visa;
   Messages& messages;
@@ -66,6 +77,9 @@ class Program {
   InstrumentSelection selection;
 
  private:
+  central::CentralChoice centralChoice_;
+  SystemClock centralClock_;  // the forwarder's waits are for the network: real time
+  std::unique_ptr<central::BackgroundForwarder> forwarder_;
   std::unique_ptr<ChartCanvas> chartCanvas_;
   std::unique_ptr<TrendChart> chart_;
   std::unique_ptr<RunChart> chartForRun_;

@@ -87,6 +87,14 @@ void appendField(std::string& out, const std::optional<std::string>& v) {
 
 }  // namespace
 
+ForwarderConfig forwarderConfig(const CentralChoice& choice, const fs::path& dataFolder) {
+  ForwarderConfig config;
+  config.url = choice.url;
+  config.bench = choice.bench;
+  config.dataFolder = dataFolder;
+  return config;
+}
+
 std::string defaultBenchName() {
   char host[256] = {};
   if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "bench";
@@ -587,6 +595,14 @@ bool BackgroundForwarder::finish(std::uint32_t budgetMs) {
   // Past the budget the batch under way still ends (committed or rolled back) before the join.
   stop();
   return passDone_ && allSent_;
+}
+
+std::string loggedRecordFile(const fs::path& dataFolder, const std::string& record) {
+  fs::path file;
+  if (record.empty() || record == "0" || !store::recordFilePath(dataFolder, record, file).ok()) {
+    return {};
+  }
+  return file.filename().string();
 }
 
 CentralState centralStateOf(const ForwarderStatus& status, const std::string& recordFile) {

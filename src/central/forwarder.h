@@ -40,6 +40,9 @@ struct CentralChoice {
   bool on() const { return !url.empty(); }
 };
 
+struct ForwarderConfig;
+ForwarderConfig forwarderConfig(const CentralChoice& choice, const std::filesystem::path& dataFolder);
+
 // The host name, or "bench" when it cannot be had.
 std::string defaultBenchName();
 
@@ -159,6 +162,10 @@ class BackgroundForwarder {
 // The central store's state for the instrument that logs into record file `recordFile`
 // ("Record1.mdb"; empty: it logs into none): "connected, 0 scans waiting",
 // "not connected, 42 scans waiting (connection refused)".
+// The file name ("Record1.mdb") of the record an instrument logs into by its setup's name
+// ("Record1"; "0" or empty: none), or "" when it logs into none.
+std::string loggedRecordFile(const std::filesystem::path& dataFolder, const std::string& record);
+
 struct CentralState {
   bool connected = false;
   std::int64_t waiting = 0;

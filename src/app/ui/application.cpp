@@ -2,6 +2,7 @@
 #include "app/ui/application.h"
 
 #include "app/ui/window_wiring.h"
+#include "central/ui/central_dialog.h"
 #include "common/paths.h"
 
 namespace kalivor {
@@ -30,6 +31,8 @@ std::unique_ptr<KalivorApplication> KalivorApplication::create(const ProgramOpti
   app->gate_->holdInput = [program] { return !program->run.running(); };
   app->wireWindows();
   main->fitToScreen();
+  program->setCentral(options.central.on() ? options.central
+                                           : loadCentralChoice(app->settings_));
   return app;
 }
 
@@ -45,6 +48,7 @@ void KalivorApplication::wireWindows() {
   wireRecordWindows(*main_, *program_);
   wireAbout(*main_, *program_);
   wireChartOutput(*main_, *program_);
+  wireCentral(*main_, *program_, settings_);
 }
 
 }  // namespace kalivor

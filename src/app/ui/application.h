@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The windowed program put together: the Qt seams, the program core and its windows.
+#include <QSettings>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,8 @@ namespace kalivor {
 struct ProgramOptions {
   visa::VisaOptions visa;
   std::string dataDir;
+  // --central URL [--bench NAME]: for this start, instead of the choice kept in the settings.
+  central::CentralChoice central;
 };
 
 class KalivorApplication {
@@ -31,6 +34,7 @@ class KalivorApplication {
   void wireWindows();
 
   SystemClock clock_;
+  QSettings settings_{QSettings::NativeFormat, QSettings::UserScope, "kalivor", "kalivor"};
   QtMessages messages_;
   QtDialogs dialogs_;
   QtEventPump pump_;

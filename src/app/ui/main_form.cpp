@@ -128,6 +128,9 @@ void MainForm::buildMenus() {
   Keep_Logging_Menu->setCheckable(true);
   Keep_Logging_Menu->setChecked(p_.run.keepGoing);
   connect(Keep_Logging_Menu, &QAction::toggled, this, [this](bool on) { p_.run.keepGoing = on; });
+  Central_Database_Menu = action(operation, "Central_Database_Menu", "Central database…");
+  connect(Central_Database_Menu, &QAction::triggered, this,
+          [this] { if (openCentralDatabase) openCentralDatabase(); });
   QMenu* view = menuBar()->addMenu("View");
   view->setObjectName("view");
   Record_View_Menu = action(view, "Record_View_Menu", "Record View");

@@ -60,7 +60,8 @@ class MainForm final : public QMainWindow, public RunObserver {
 
   // Doors to the other windows; each is set by the window that exists (nothing happens before).
   std::function<void()> openScanSettings, unloadScanSettings, openDataTable, unloadDataTable,
-      openDatabaseSelection, openRecordView, openRecordDraw, openAbout, printChart, saveChart;
+      openDatabaseSelection, openRecordView, openRecordDraw, openAbout, printChart, saveChart,
+      openCentralDatabase;
   // Runs whenever the window brings itself up to date, so the data table follows the run.
   std::function<void()> syncDataTable;
   // Runs with it, so other open windows drop choices that no longer hold (a new selection).
@@ -78,7 +79,7 @@ class MainForm final : public QMainWindow, public RunObserver {
 
   // Controls, by their names.
   QAction *Connect_to_Instrument_Menu, *Set_Scan_Control_Menu, *Start_Reading_Menu,
-      *Stop_Reading_Menu, *Keep_Logging_Menu, *Record_View_Menu, *Record_Draw_Menu, *About_Menu, *Exit_comm;
+      *Stop_Reading_Menu, *Keep_Logging_Menu, *Central_Database_Menu, *Record_View_Menu, *Record_Draw_Menu, *About_Menu, *Exit_comm;
   QPushButton *Add_Remove_Instruments_Button, *Set_Scan_Button, *StartReading, *StopReading,
       *DATATable, *RecordView, *RecordDraw, *dbSet, *PrintSet, *SaveChart;
   QTabWidget* SSTab1;

@@ -11,6 +11,7 @@
 #include "acquisition/ui/data_table.h"
 #include "app/ui/about_form.h"
 #include "app/ui/main_form.h"
+#include "central/ui/central_dialog.h"
 #include "charts/ui/record_view_draw.h"
 #include "scan/ui/scan_set.h"
 #include "store/ui/db_set.h"
@@ -145,6 +146,36 @@ void wireAbout(MainForm& main, Program& program) {
       // EXIT unloads the window; the next opening builds it afresh.
       *window = new About_Form(*messages, m);
       (*window)->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    present(*window, *m, fresh);
+  };
+}
+
+void wireCentral(MainForm& main, Program& program, QSettings& settings) {
+  auto window = std::make_shared<QPointer<CentralDialog>>();
+  MainForm* m = &main;
+  Program* p = &program;
+  QSettings* kept = &settings;
+  main.openCentralDatabase = [window, m, p, kept] {
+    const bool fresh = window->isNull();
+    if (fresh) {
+      auto state = [p]() -> std::string {
+        const auto st = p->centralStatus();
+        if (!st) return {};
+        if (st->passes == 0) return "connecting";
+        central::CentralState all;
+        all.connected = st->connected;
+        all.waiting = st->scansWaiting;
+        all.error = st->lastError;
+        return central::centralStateText(all);
+      };
+      *window = new CentralDialog(p->centralChoice(), state, m);
+      (*window)->setAttribute(Qt::WA_DeleteOnClose);
+      QObject::connect(*window, &QDialog::accepted, m, [window, p, kept] {
+        const central::CentralChoice choice = (*window)->choice();
+        saveCentralChoice(*kept, choice);
+        p->setCentral(choice);
+      });
     }
     present(*window, *m, fresh);
   };

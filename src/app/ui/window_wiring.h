@@ -4,6 +4,8 @@
 // wiring lives here and no subsystem window needs the main window.
 #include "charts/ui/chart_print.h"
 
+class QSettings;
+
 namespace kalivor {
 
 class MainForm;
@@ -18,6 +20,8 @@ void wireDataTable(MainForm& main, Program& program);
 // brought to the front when already open.
 void wireRecordWindows(MainForm& main, Program& program);
 void wireAbout(MainForm& main, Program& program);
+// Operation → "Central database…": its dialog, the choice kept in `settings` and put to work.
+void wireCentral(MainForm& main, Program& program, QSettings& settings);
 // Printing and saving the trend chart, on the default printer or on the printers given.
 void wireChartOutput(MainForm& main, Program& program);
 void wireChartOutput(MainForm& main, Program& program, ChartOutput::PrinterSource printers);

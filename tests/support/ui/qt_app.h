@@ -3,6 +3,7 @@
 // One QApplication for a window test binary (offscreen platform), made on first use.
 #include <QApplication>
 #include <QDir>
+#include <QStandardPaths>
 #include <QWidget>
 #include <cstdlib>
 #include <string>
@@ -14,6 +15,8 @@ inline QApplication& qtApp() {
   static char arg0[] = "kalivor-test";
   static char* argv[] = {arg0, nullptr};
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The user's own settings (the central database chosen, say) are neither read nor changed.
+  QStandardPaths::setTestModeEnabled(true);
   // Never destroyed: Qt's own statics (test input devices) must not outlive it at exit.
   static QApplication* app = new QApplication(argc, argv);
   return *app;
