@@ -15,6 +15,12 @@ std::unique_ptr<KalivorApplication> KalivorApplication::create(const ProgramOpti
     if (error) *error = setup.error;
     return nullptr;
   }
+  app->settings_ =
+      options.settingsFile.empty()
+          ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "kalivor",
+                                        "kalivor")
+          : std::make_unique<QSettings>(QString::fromStdString(options.settingsFile),
+                                        QSettings::IniFormat);
   app->program_ = std::make_unique<Program>(app->clock_, std::move(setup.api), app->messages_,
                                             app->dialogs_, app->pump_,
                                             resolveDataFolder(options.dataDir));
@@ -32,7 +38,7 @@ std::unique_ptr<KalivorApplication> KalivorApplication::create(const ProgramOpti
   app->wireWindows();
   main->fitToScreen();
   program->setCentral(options.central.on() ? options.central
-                                           : loadCentralChoice(app->settings_));
+                                           : loadCentralChoice(*app->settings_));
   return app;
 }
 
@@ -48,7 +54,7 @@ void KalivorApplication::wireWindows() {
   wireRecordWindows(*main_, *program_);
   wireAbout(*main_, *program_);
   wireChartOutput(*main_, *program_);
-  wireCentral(*main_, *program_, settings_);
+  wireCentral(*main_, *program_, *settings_);
 }
 
 }  // namespace kalivor

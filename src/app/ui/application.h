@@ -18,6 +18,8 @@ struct ProgramOptions {
   std::string dataDir;
   // --central URL [--bench NAME]: for this start, instead of the choice kept in the settings.
   central::CentralChoice central;
+  // Where the user's settings are kept: empty for the user's own (tests give a file instead).
+  std::string settingsFile;
 };
 
 class KalivorApplication {
@@ -34,7 +36,7 @@ class KalivorApplication {
   void wireWindows();
 
   SystemClock clock_;
-  QSettings settings_{QSettings::NativeFormat, QSettings::UserScope, "kalivor", "kalivor"};
+  std::unique_ptr<QSettings> settings_;
   QtMessages messages_;
   QtDialogs dialogs_;
   QtEventPump pump_;

@@ -22,24 +22,20 @@ namespace {
 // Nothing listens there: the forwarder only fails, which is all these tests need of it.
 const std::string kDeadUrl = "postgresql://bench7@127.0.0.1:1/lab";
 
-QSettings& userSettings() {
-  static QSettings* s =
-      new QSettings(QSettings::NativeFormat, QSettings::UserScope, "kalivor", "kalivor");
-  return *s;
-}
-
 class CentralWindow : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testing::qtApp();
-    userSettings().clear();
-    userSettings().sync();
-  }
+  void SetUp() override { testing::qtApp(); }
   void TearDown() override {
     for (QWidget* w : QApplication::topLevelWidgets()) w->close();
     app_.reset();
-    userSettings().clear();
-    userSettings().sync();
+  }
+
+  // The settings file this test's program keeps as the user's settings.
+  QString settingsFile() const { return dir_.filePath("kalivor.conf"); }
+  QSettings& userSettings() {
+    if (!settings_) settings_ = std::make_unique<QSettings>(settingsFile(), QSettings::IniFormat);
+    settings_->sync();
+    return *settings_;
   }
 
   KalivorApplication& start(const central::CentralChoice& fromCommandLine = {}) {
@@ -48,6 +44,7 @@ class CentralWindow : public ::testing::Test {
     options.visa.simulate = true;
     options.dataDir = dir_.path().toStdString();
     options.central = fromCommandLine;
+    options.settingsFile = settingsFile().toStdString();
     std::string error;
     app_ = KalivorApplication::create(options, &error);
     EXPECT_TRUE(app_) << error;
@@ -67,6 +64,7 @@ class CentralWindow : public ::testing::Test {
 
   QTemporaryDir dir_;
   std::unique_ptr<KalivorApplication> app_;
+  std::unique_ptr<QSettings> settings_;
 };
 
 TEST_F(CentralWindow, TheChoiceIsKeptBetweenStartsAndAnEmptyUrlTurnsItOff) {
@@ -109,7 +107,6 @@ TEST_F(CentralWindow, AUrlWithAPasswordIsRefusedAndNothingIsStored) {
   EXPECT_FALSE(dialog->problem->isHidden());
   EXPECT_TRUE(dialog->problem->text().contains(".pgpass"));
   EXPECT_FALSE(app_->program().centralChoice().on());
-  userSettings().sync();
   EXPECT_FALSE(userSettings().contains("central/url"));
   QTest::keyClick(dialog, Qt::Key_Escape);
   EXPECT_FALSE(app_->program().centralChoice().on());
