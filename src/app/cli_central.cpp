@@ -10,6 +10,7 @@
 #include <fstream>
 #include <ostream>
 
+#include "app/cli_records.h"
 #include "central/central_reader.h"
 #include "central/forwarder.h"
 #include "common/clock.h"
@@ -34,9 +35,11 @@ const char* const kCentralUsage =
     "                       central state when it changes\n"
     "  records --central URL [--bench NAME]\n"
     "                       list the runs the central database holds\n"
-    "  export NAME FILE.csv --central URL [--bench NAME]\n"
-    "                       append record NAME of this bench (or NAME) from the central database\n"
-    "                       to FILE.csv, as the local export writes it\n";
+    "  export NAME FILE.csv --central URL [--bench NAME] [--format csv|tidy] [--from A]\n"
+    "         [--to B]      append record NAME of this bench (or NAME) from the central database\n"
+    "                       to FILE.csv, as the local export writes it\n"
+    "  stats NAME --central URL [--bench NAME] [--from A] [--to B] [--json]\n"
+    "                       the channel statistics of record NAME from the central database\n";
 
 namespace {
 
@@ -48,7 +51,10 @@ struct CentralOptions {
   std::string bench;
   std::string dataDir;
   bool follow = false;
+  bool json = false;
   int batch = 500;
+  std::string format;   // export: csv (the default) or tidy
+  ScanRangeArgs range;  // export and stats: --from/--to
   std::vector<std::string> positional;
 };
 
@@ -90,6 +96,14 @@ std::optional<std::string> parseCentral(const std::vector<std::string>& args,
       o.batch = static_cast<int>(*n);
     } else if (a == "--follow" && !inlineValue) {
       o.follow = true;
+    } else if (a == "--json" && !inlineValue) {
+      o.json = true;
+    } else if (a == "--format" || a == "--from" || a == "--to") {
+      auto v = value("");
+      if (!v || v->empty()) {
+        return a + (a == "--format" ? " needs csv or tidy" : " needs a scan number or a time");
+      }
+      (a == "--format" ? o.format : a == "--from" ? o.range.from : o.range.to) = *v;
     } else if (startsWith(a, "-") && a != "-") {
       return "unknown option for " + o.command + ": " + args[i];
     } else {
@@ -97,6 +111,15 @@ std::optional<std::string> parseCentral(const std::vector<std::string>& args,
     }
   }
   if (o.url.empty()) return o.command + " needs --central URL";
+  const bool ranged = !o.range.from.empty() || !o.range.to.empty();
+  if (o.command == "forward" && (ranged || !o.format.empty() || o.json)) {
+    return "forward takes no --format, --from, --to or --json";
+  }
+  if (o.command == "export" && o.json) return "export has no --json output";
+  if (o.command != "export" && !o.format.empty()) return "--format is for export";
+  if (o.command == "records" && (ranged || o.json)) {
+    return "records --central takes no --from, --to or --json";
+  }
   return std::nullopt;
 }
 
@@ -209,14 +232,55 @@ int commandRecords(const CentralOptions& o, std::ostream& out, std::ostream& err
   return 0;
 }
 
+// The record a central command names, copied into a scratch record of its own (see
+// CentralSnapshot); false with the message on err.
+bool snapshotOf(const CentralOptions& o, const std::string& name,
+                central::CentralSnapshot& snapshot, std::ostream& err) {
+  central::PgConnection conn;
+  if (!connectTo(o.url, conn, err)) return false;
+  const std::string bench = o.bench.empty() ? central::defaultBenchName() : o.bench;
+  std::string error;
+  if (snapshot.make(conn, bench, name, error)) return true;
+  if (contains(error, "does not exist")) error = "the central database holds no KALIVOR records yet";
+  err << "kalivor-cli: " << escapeControl(error) << "\n";
+  return false;
+}
+
+std::string recordFileName(std::string name) {
+  if (!endsWith(name, ".mdb")) name += ".mdb";
+  return name;
+}
+
+// `stats NAME --central URL`: the local statistics, of the central copy of the record.
+int commandStats(const CentralOptions& o, std::ostream& out, std::ostream& err) {
+  if (o.positional.size() != 1) {
+    err << "kalivor-cli: stats needs NAME\n";
+    return 2;
+  }
+  const std::string name = recordFileName(o.positional[0]);
+  central::CentralSnapshot snapshot;
+  if (!snapshotOf(o, name, snapshot, err)) return 1;
+  return kalivor::commandStats(snapshot.dataFolder().string(), name, o.range, o.json, out, err);
+}
+
 int commandExport(const CentralOptions& o, std::ostream& out, std::ostream& err) {
   if (o.positional.size() != 2) {
     err << "kalivor-cli: export needs NAME FILE.csv\n";
     return 2;
   }
-  std::string name = o.positional[0];
-  if (!endsWith(name, ".mdb")) name += ".mdb";
+  const std::string name = recordFileName(o.positional[0]);
   const std::string& file = o.positional[1];
+  if ((!o.format.empty() && o.format != "csv") || !o.range.from.empty() || !o.range.to.empty()) {
+    // The tidy form and ranges need the runs' description: the local export of a central copy.
+    if (o.format != "csv" && o.format != "tidy" && !o.format.empty()) {
+      err << "kalivor-cli: --format " << escapeControl(o.format) << ": use csv or tidy\n";
+      return 2;
+    }
+    central::CentralSnapshot snapshot;
+    if (!snapshotOf(o, name, snapshot, err)) return 1;
+    return kalivor::commandExport(snapshot.dataFolder().string(), name, file, out, err,
+                                  o.format.empty() ? "csv" : o.format, o.range);
+  }
   central::PgConnection conn;
   if (!connectTo(o.url, conn, err)) return 1;
   const std::string bench = o.bench.empty() ? central::defaultBenchName() : o.bench;
@@ -355,7 +419,7 @@ void CentralBesideRun::finish(std::ostream& err) {
 bool isCentralCommand(const std::vector<std::string>& args) {
   if (args.empty()) return false;
   if (args[0] == "forward") return true;
-  if (args[0] != "records" && args[0] != "export") return false;
+  if (args[0] != "records" && args[0] != "export" && args[0] != "stats") return false;
   for (const std::string& a : args) {
     if (a == "--central" || startsWith(a, "--central=")) return true;
   }
@@ -377,6 +441,7 @@ int runCentralCommand(const std::vector<std::string>& args, std::ostream& out,
   }
   if (o.command == "forward") return commandForward(o, out, err);
   if (o.command == "records") return commandRecords(o, out, err);
+  if (o.command == "stats") return commandStats(o, out, err);
   return commandExport(o, out, err);
 }
 

@@ -211,6 +211,51 @@ TEST_F(ForwardTest, DescribedRunsCarryInstrumentChannelsScalingAndAlarms) {
             "bench-a/SIM0001/21/1,bench-a/SIM0001/21/2,bench-a/SIM0001/21/3");
 }
 
+TEST_F(ForwardTest, StatsAndTidyExportOfACentralRecordEqualTheLocalOnes) {
+  appendScans("Record1", 1, 10, 3);  // the legacy run, then a described one that scales
+  describeRuns(recordPath("Record1"));
+  appendScans("Record1", 11, 20, 3);
+  Forwarder f(config(), clock_);
+  ASSERT_TRUE(f.pass()) << f.status().lastError;
+  const std::string dir = data().root().string();
+  // The scratch copies of the central record go into a temporary folder of this test's own.
+  const std::filesystem::path scratch = data().root() / "tmp";
+  std::filesystem::create_directory(scratch);
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string oldTmpdir = tmpdir ? tmpdir : "";
+  ::setenv("TMPDIR", scratch.c_str(), 1);
+  const std::vector<std::string> local = {"--data-dir", dir};
+  const std::vector<std::string> central = {"--central", url(), "--bench", "bench-a"};
+  auto both = [&](std::vector<std::string> args) {
+    std::string out1, err1, out2, err2;
+    std::vector<std::string> a = args, b = args;
+    a.insert(a.end(), local.begin(), local.end());
+    b.insert(b.end(), central.begin(), central.end());
+    EXPECT_EQ(cli(a, out1, err1), 0) << err1;
+    EXPECT_EQ(cli(b, out2, err2), 0) << err2;
+    EXPECT_EQ(out1, out2) << "local and central differ for " << args[0] << " " << args.back();
+    return out2;
+  };
+  const std::string stats = both({"stats", "Record1"});
+  EXPECT_NE(stats.find("scans 1 to 20 (20)"), std::string::npos) << stats;
+  EXPECT_NE(stats.find("bar"), std::string::npos) << "the scaled channel's unit: " << stats;
+  both({"stats", "Record1", "--json", "--from", "12", "--to", "2024/05/06 10:00:17"});
+  const std::string tidy = both({"export", "Record1", "-", "--format", "tidy"});
+  EXPECT_NE(tidy.find(",SIM0001,1,"), std::string::npos) << "the described run's serial";
+  EXPECT_NE(tidy.find("bar"), std::string::npos);
+  both({"export", "Record1", "-", "--format", "tidy", "--from", "5", "--to", "14"});
+  both({"export", "Record1", "-", "--from", "5", "--to", "14"});
+
+  std::string out, err;
+  EXPECT_EQ(cli({"stats", "Record9", "--central", url(), "--bench", "bench-a"}, out, err), 1);
+  EXPECT_NE(err.find("holds no record Record9.mdb of bench bench-a"), std::string::npos) << err;
+  EXPECT_EQ(cli({"export", "Record1", "-", "--format", "xml", "--central", url()}, out, err), 2);
+  EXPECT_NE(err.find("use csv or tidy"), std::string::npos) << err;
+  EXPECT_EQ(cli({"forward", "--central", url(), "--from", "3"}, out, err), 2);
+  if (oldTmpdir.empty()) ::unsetenv("TMPDIR"); else ::setenv("TMPDIR", oldTmpdir.c_str(), 1);
+  EXPECT_TRUE(std::filesystem::is_empty(scratch)) << "the scratch copies are removed";
+}
+
 TEST_F(ForwardTest, CliRecordsListsRunsAndExportEqualsTheLocalExport) {
   appendScans("Record1", 1, 1500, 20);  // two pages of the export
   appendScans("Record2", 1, 3, 4);
