@@ -33,6 +33,38 @@ std::string applyFailureText(const std::vector<ApplyFailure>& failures) {
   return text;
 }
 
+std::vector<std::string> channelCommands(int c, const ChannelSetup& channel, bool enabled,
+                                         bool partner) {
+  const std::string N = channelList(c + 1);
+  if (!enabled && !partner) return {"rout:scan:func " + N + ",\"NONE\""};
+  std::vector<std::string> out;
+  if (!(channel.Function == "NONE" && partner))
+    out.push_back("rout:scan:func " + N + "," + TranslateFunctionName(channel.Function));
+  if (channel.Function == "TEMP") {
+    out.push_back("SENSe:TEMP:TRAN RTD ,@" + N);
+    out.push_back("SENSe:TEMP:RTD:TYPE " + channel.TEMP_TCO + " ,@" + N);
+  } else if (channel.Function == "4W,TEMP") {
+    out.push_back("SENSe:TEMP:TRAN FRTD ,@" + N);
+    out.push_back("SENSe:TEMP:RTD:TYPE " + channel.TEMP_TCO + " ,@" + N);
+  } else if (channel.Function == "TCOUPL") {
+    out.push_back("SENSe:TCOuple:TYPE " + channel.TEMP_TCO + " ,@" + N);
+  }
+  return out;
+}
+
+std::vector<std::string> appliedSetupCommands(const ScanSetup& setup, const ChannelRow& channels) {
+  std::vector<std::string> out{"ROUTe:SCAN:TIMER " + setup.ChannelTime};
+  const int count = usedChannels(setup.ChannelCount);
+  for (int i = 0; i < count; ++i) {
+    const ChannelSetup& ch = channels[static_cast<std::size_t>(i)];
+    // In an applied setup the sense pair of a 4-wire channel reads NONE; the meter keeps it.
+    const bool partner = isPairedByLower(channels, setup.ChannelCount, i);
+    const auto more = channelCommands(i, ch, ch.Function != "NONE", partner);
+    out.insert(out.end(), more.begin(), more.end());
+  }
+  return out;
+}
+
 ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrumentCount,
                         const std::function<void(int)>& showData) {
   ApplyResult result;
@@ -100,26 +132,11 @@ ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrum
       const auto ci = static_cast<std::size_t>(i);
       ChannelSetup& wc = w.channel[si][ci];
       ChannelSetup& ac = applied.channel[si][ci];
-      const std::string N = channelList(i + 1);
       ac.Function = wc.Function;
       ac.TEMP_TCO = wc.TEMP_TCO;
-      if (wc.EnableChannel == 1 || wc.PartnerFlag == 1) {
-        const std::string word = TranslateFunctionName(wc.Function);
-        if (!(wc.Function == "NONE" && wc.PartnerFlag == 1))
-          send("rout:scan:func " + N + "," + word);
-        if (wc.Function == "TEMP") {
-          send("SENSe:TEMP:TRAN RTD ,@" + N);
-          send("SENSe:TEMP:RTD:TYPE " + wc.TEMP_TCO + " ,@" + N);
-        } else if (wc.Function == "4W,TEMP") {
-          send("SENSe:TEMP:TRAN FRTD ,@" + N);
-          send("SENSe:TEMP:RTD:TYPE " + wc.TEMP_TCO + " ,@" + N);
-        } else if (wc.Function == "TCOUPL") {
-          send("SENSe:TCOuple:TYPE " + wc.TEMP_TCO + " ,@" + N);
-        }
-      } else {
-        ac.Function = "NONE";
-        send("rout:scan:func " + N + ",\"NONE\"");
-      }
+      if (wc.EnableChannel != 1 && wc.PartnerFlag != 1) ac.Function = "NONE";
+      for (const std::string& command : channelCommands(i, wc, wc.EnableChannel == 1, wc.PartnerFlag == 1))
+        send(command);
       ac.Color = wc.Color;
       ac.Division = numberToText(ParsePrefixedNumber(wc.Division + wc.Unit));
       ac.Offset = wc.Offset;

@@ -44,6 +44,15 @@ std::string applyFailureText(const std::vector<ApplyFailure>& failures);
 ApplyResult ApplySetups(ScanSetEditor& editor, InstrumentLink& link, int instrumentCount,
                         const std::function<void(int slot)>& showData);
 
+// What Apply sends for channel index c: its function and, for temperatures, the sensor settings.
+// `enabled` false sends NONE; the upper partner of a 4-wire channel (`partner`, function NONE)
+// gets nothing, as the meter gives it to its 4-wire channel.
+std::vector<std::string> channelCommands(int c, const ChannelSetup& channel, bool enabled,
+                                         bool partner);
+// Everything Apply sends one instrument for an applied setup, in Apply's order: the channel timer,
+// then every channel. A meter reconnected during a run gets its setup again this way.
+std::vector<std::string> appliedSetupCommands(const ScanSetup& setup, const ChannelRow& channels);
+
 // Reads slot's channels back. A failed query sets StopRequested, runs `checkDev` (the connect
 // window's silent re-connection) and returns false; the channels not reached keep their values.
 bool ReadBack(ScanSetEditor& editor, InstrumentLink& link, int slot,
