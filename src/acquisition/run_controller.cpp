@@ -9,6 +9,8 @@
 #include "common/text.h"
 #include "instrument/vocabulary.h"
 #include "scan/setup_file.h"
+#include "scan/apply.h"
+#include "visa/tracing_visa.h"
 
 namespace kalivor {
 
@@ -148,7 +150,9 @@ void RunController::meter_scan_func(int slot) {
   }
 }
 
-Task<bool> RunController::readBack(int slot) {
+// The slot's channel functions, read back into its applied setup. The failed or cancelled reply
+// that ended it, if one did.
+Task<PortReply> RunController::readBack(int slot) {
   const auto d = static_cast<std::size_t>(slot);
   const int count = std::min<int>(tables_.setup[d].ChannelCount, kMaxChannels);
   const int half = static_cast<int>(roundHalfEven(count / 2.0));
@@ -158,34 +162,79 @@ Task<bool> RunController::readBack(int slot) {
     ChannelSetup& ch = channels[static_cast<std::size_t>(c)];
     if (keepsUserFunction(ch)) continue;
     auto r = co_await p.query("rout:scan:func? " + intToText(c + 1));
-    if (r.cancelled) co_return false;
-    if (r.failed()) {
-      failSlot(slot, r.status, "Timeout");
-      co_return false;
-    }
+    if (r.cancelled || r.failed()) co_return r;
     const std::string answer = cleanAnswer(r.text);
     ch.Function = TranslateFunctionName(answer);
     if (contains(answer, "TEMP")) {
       auto t = co_await p.query("TEMPerature:TRANsducer? @" + intToText(c + 1));
-      if (t.cancelled) co_return false;
-      if (t.failed()) {
-        failSlot(slot, t.status, "Timeout");
-        co_return false;
-      }
+      if (t.cancelled || t.failed()) co_return t;
       if (contains(cleanAnswer(t.text), "FRTD")) ch.Function = "4W,TEMP";
     }
     markSensePair(channels, c, half);
   }
-  co_return true;
+  co_return PortReply{};
 }
 
 Task<void> RunController::readBackSlot(int slot) {
-  auto ok = co_await readBack(slot);
-  if (!ok) readBackFailed_[static_cast<std::size_t>(slot)] = true;
+  auto r = co_await readBack(slot);
+  if (r.cancelled || !r.failed()) co_return;
+  failSlot(slot, r.status, "Timeout");
+  readBackFailed_[static_cast<std::size_t>(slot)] = true;
 }
 
+void RunController::setCondition(int slot, MeterCondition condition) {
+  const auto s = static_cast<std::size_t>(slot);
+  condition_[s] = condition;
+  // Under keepGoing the meter's tab says how it fares; without it nothing looks different.
+  if (!keepGoing || s >= static_cast<std::size_t>(kMaxInstruments)) return;
+  std::string caption = s < display_.deviceList.size() ? display_.deviceList[s] : display_.tabs[s].caption;
+  if (condition == MeterCondition::Reconnecting) caption += " (reconnecting)";
+  if (condition == MeterCondition::Failed) caption += " (failed)";
+  display_.tabs[s].caption = caption;
+  ++display_.revision;
+}
+
+std::string RunController::meterName(int slot) const {
+  const auto s = static_cast<std::size_t>(slot);
+  if (s < display_.deviceList.size() && !display_.deviceList[s].empty()) return display_.deviceList[s];
+  return "instrument " + intToText(slot + 1);
+}
+
+void RunController::meterEvent(int slot, const std::string& what) {
+  const std::string who = meterName(slot);
+  if (auto* trace = dynamic_cast<visa::TracingVisa*>(&link_.visaApi())) {
+    // The trace names meters by resource, as its other lines do.
+    const int entry = link_.slots[static_cast<std::size_t>(slot)].DiscoveredIndex;
+    const std::string resource = entry >= 0 && entry < kIdentifiedCapacity
+                                     ? link_.identified[static_cast<std::size_t>(entry)].Resource
+                                     : std::string();
+    trace->note(resource.empty() ? who : resource, what);
+  }
+  if (runLog_) runLog_->write(link_.clock().localTime(), who, what);
+  if (observer_) observer_->meterEvent(slot, what);
+}
+
+namespace {
+
+// What a failed exchange means, for the run log: "link lost", "no answer".
+std::string failureText(visa::ViStatus status) {
+  if (status == visa::VI_ERROR_CONN_LOST) return "link lost";
+  if (status == visa::VI_ERROR_TMO) return "no answer";
+  return visa::TracingVisa::statusText(status);
+}
+
+}  // namespace
+
 void RunController::failSlot(int slot, visa::ViStatus status, const char* message) {
-  (void)slot;
+  const auto s = static_cast<std::size_t>(slot);
+  meterEvent(slot, trimBlanks(message) + ": " + failureText(status));
+  if (keepGoing && sharing_ && running_) {
+    // Only this meter's share pauses; it is tried again every 30 s (see reconnect).
+    setCondition(slot, MeterCondition::Reconnecting);
+    ScanInProgress[s] = false;
+    return;
+  }
+  condition_[s] = MeterCondition::Failed;
   // The read-failure rule of the link, for the run's own ports.
   link_.LastVisaStatus = status;
   if (running_) instrumentFailed_ = true;
@@ -218,6 +267,8 @@ void RunController::StartReading_Click() {
   ++generation_;
   instrumentFailed_ = false;
   display_.runNotices.clear();
+  sharing_ = false;
+  condition_.fill(MeterCondition::Healthy);
   recordOpen_.fill(false);
   recordBroken_.fill(false);
   readBackFailed_.fill(false);
@@ -357,6 +408,7 @@ void RunController::continueStart() {
     ++pendingTasks_;
     slotTasks_[s] = slotRun(d);
   }
+  sharing_ = true;
   for (int d = 0; d < n; ++d) {
     const auto s = static_cast<std::size_t>(d);
     if (!slotTasks_[s].valid() || slotTasks_[s].done()) continue;
@@ -383,11 +435,11 @@ void RunController::markFinished(int slot) {
   }
 }
 
-Task<void> RunController::slotRun(int slot) {
+// The count the slot's scans are made of; sets the first reading target.
+std::string RunController::prepareCount(int slot) {
   const auto s = static_cast<std::size_t>(slot);
   const ScanSetup& setup = tables_.setup[s];
   const double active = display_.ActiveChannelCount[s];
-  MeterPort& p = port(slot);
   std::string count;
   if (setup.scanCount_Status == 0) {
     count = setup.ScanCount;
@@ -399,10 +451,175 @@ Task<void> RunController::slotRun(int slot) {
     ConfiguredScanCount[s] = toInt16(active).value_or(0);
     NextReadingTarget[s] = ConfiguredScanCount[s];
   }
-  auto w = co_await p.write("rout:scan:count " + count);
+  return count;
+}
+
+Task<void> RunController::slotRun(int slot) {
+  MeterPort& p = port(slot);
+  auto w = co_await p.write("rout:scan:count " + prepareCount(slot));
   if (w.cancelled) co_return;
-  auto end = co_await scanLoop(slot);
-  (void)end;
+  while (true) {
+    const Share end = co_await scanLoop(slot);
+    if (end != Share::Failed || !keepGoing || p.cancelled()) co_return;
+    const bool back = co_await reconnect(slot);
+    if (!back) co_return;
+  }
+}
+
+// Tries the lost meter again every 30 s until it is back (true), its stop time passes or the run
+// is stopped (false). An outcome is reported when it differs from the try before, so a meter
+// away for a weekend leaves a few lines, not thousands.
+Task<bool> RunController::reconnect(int slot) {
+  const auto s = static_cast<std::size_t>(slot);
+  const ScanSetup& setup = tables_.setup[s];
+  MeterPort& p = port(slot);
+  WaitFlag[s] = 1;
+  std::string lastOutcome;
+  LocalMs next = link_.clock().now() + kReconnectEveryMs;
+  while (true) {
+    const auto stopAt = setup.StopAtTime == 1 ? parseDateTime(setup.StopTime) : std::nullopt;
+    if (stopAt && *stopAt < link_.clock().now()) {
+      markFinished(slot);
+      co_return false;
+    }
+    if (link_.clock().now() < next) {
+      LocalMs until = next;
+      if (stopAt) until = std::min(until, *stopAt + 1);
+      auto r = co_await p.sleepUntil(until);
+      if (r.cancelled) co_return false;
+      continue;
+    }
+    setCondition(slot, MeterCondition::Reconnecting);
+    const std::string outcome = co_await reconnectAttempt(slot);
+    if (p.cancelled()) co_return false;
+    if (outcome.empty()) {
+      setCondition(slot, MeterCondition::Healthy);
+      WaitFlag[s] = 0;
+      display_.ListFetchTime[s].clear();  // stamps of the scan the failure cut short
+      meterEvent(slot, "reconnected");
+      co_return true;
+    }
+    if (outcome != lastOutcome) meterEvent(slot, "not reconnected: " + outcome);
+    lastOutcome = outcome;
+    next = link_.clock().now() + kReconnectEveryMs;
+  }
+}
+
+namespace {
+
+// A session opened by a reconnection attempt; closed again unless the run adopts it (an attempt
+// that fails or is called off part way leaks nothing).
+struct Reopened {
+  explicit Reopened(visa::VisaApi& api) : api(api) {}
+  ~Reopened() {
+    if (session != 0 && !adopted) api.viClose(session);
+  }
+  visa::VisaApi& api;
+  visa::ViSession session = 0;
+  bool adopted = false;
+  std::string identity, serial, problem;
+};
+
+}  // namespace
+
+// One try: open the resource again, check that the same meter answers, give it its setup again,
+// read its channels back and set its scan count. The reason it failed, or "" once it is back.
+Task<std::string> RunController::reconnectAttempt(int slot) {
+  const auto s = static_cast<std::size_t>(slot);
+  MeterPort& p = port(slot);
+  const int entry = link_.slots[s].DiscoveredIndex;
+  if (entry < 0 || entry >= kIdentifiedCapacity) co_return "not identified";
+  const DiscoveredInstrument want = link_.identified[static_cast<std::size_t>(entry)];
+  const int index = want.ResourceIndex;
+  if (index < 0 || index >= static_cast<int>(kDeviceSessionCount)) co_return "not identified";
+
+  // The old session is dead: closed with the first try, never used again.
+  const visa::ViSession old = link_.DeviceSessions[static_cast<std::size_t>(index)];
+  link_.DeviceSessions[static_cast<std::size_t>(index)] = 0;
+  p.setSession(0);
+
+  auto opened = std::make_shared<Reopened>(link_.visaApi());
+  const visa::ViSession manager = link_.ResourceManager;
+  Clock& clock = link_.clock();
+  std::function<PortReply()> job = [opened, old, manager, &clock, resource = want.Resource] {
+    using namespace visa;
+    VisaApi& api = opened->api;
+    PortReply out;
+    if (old != 0) api.viClose(old);
+    ViSession session = 0;
+    out.status = api.viOpen(manager, resource.c_str(), 0, 0, &session);
+    if (out.status < VI_SUCCESS || session == 0) {
+      opened->problem = out.status == VI_ERROR_RSRC_NFOUND
+                            ? std::string("not found")
+                            : "cannot be opened (" + failureText(out.status) + ")";
+      if (out.status >= VI_SUCCESS) out.status = VI_ERROR_RSRC_NFOUND;
+      return out;
+    }
+    opened->session = session;
+    api.viSetAttribute(session, VI_ATTR_TMO_VALUE, kSessionTimeoutMs);
+    // As discovery asks: the identity without a line feed, the serial with one.
+    auto ask = [&](const std::string& q, std::string& answer) {
+      ViUInt32 n = 0;
+      out.status = api.viWrite(session, reinterpret_cast<const unsigned char*>(q.data()),
+                               static_cast<ViUInt32>(q.size()), &n);
+      if (out.status < VI_SUCCESS) return false;
+      clock.sleep(kQueryPauseMs);
+      unsigned char buf[kReplyBufferSize];
+      ViUInt32 got = 0;
+      out.status = api.viRead(session, buf, static_cast<ViUInt32>(kReplyBufferSize), &got);
+      answer.assign(reinterpret_cast<const char*>(buf), std::min<std::size_t>(got, kReplyBufferSize));
+      return !isVisaFailure(out.status);
+    };
+    if (!ask("*IDN?", opened->identity) || !ask("cal:sec:serial?\n", opened->serial)) {
+      opened->problem = "no answer to its identification (" + failureText(out.status) + ")";
+    }
+    return out;
+  };
+  // (Reasons are built into locals before co_return: GCC 12 mishandles temporaries there.)
+  std::string why;
+  auto r = co_await p.run(std::move(job));
+  if (r.cancelled) co_return "stopped";
+  if (!opened->problem.empty()) co_return opened->problem;
+  const std::string serial = trimBlanks(removeChar(removeChar(opened->serial, '\n'), '\r'));
+  if (modelOfIdentity(opened->identity) != want.Model || serial != want.Serial) {
+    why = "another instrument answers (" + cleanAnswer(opened->identity) + ")";
+    co_return why;
+  }
+  opened->adopted = true;
+  link_.DeviceSessions[static_cast<std::size_t>(index)] = opened->session;
+  p.setSession(opened->session);
+
+  // It may have been switched off and on: its setup again, as Apply sends it.
+  const std::vector<std::string> commands = appliedSetupCommands(tables_.setup[s], tables_.channel[s]);
+  for (const std::string& command : commands) {
+    auto w = co_await p.write(command);
+    if (w.cancelled) co_return "stopped";
+    if (w.failed()) {
+      why = "its setup could not be sent (" + failureText(w.status) + ")";
+      co_return why;
+    }
+  }
+  const ChannelRow before = tables_.channel[s];
+  auto b = co_await readBack(slot);
+  if (b.cancelled) co_return "stopped";
+  bool same = !b.failed();
+  for (int c = 0; same && c < kMaxChannels; ++c) {
+    same = before[static_cast<std::size_t>(c)].Function == tables_.channel[s][static_cast<std::size_t>(c)].Function;
+  }
+  if (!same) {
+    // The run goes on with the functions it started with, or not at all.
+    tables_.channel[s] = before;
+    if (b.failed()) {
+      why = "its channels could not be read back (" + failureText(b.status) + ")";
+    } else {
+      why = "its channels read back differently from its setup";
+    }
+    co_return why;
+  }
+  const std::string count = "rout:scan:count " + prepareCount(slot);
+  auto w = co_await p.write(count);
+  if (w.cancelled) co_return "stopped";
+  co_return why;
 }
 
 Task<RunController::Share> RunController::scanLoop(int slot) {
@@ -650,7 +867,13 @@ void RunController::runEnd() {
     if (d < kMaxInstruments) ScanInProgress[s] = false;
   }
   running_ = false;
+  sharing_ = false;
   StopReading_Click();
+  // Under keepGoing, a meter still away at the end failed; one that came back did not.
+  for (int d = 0; d < kSlotTableSize; ++d) {
+    if (condition_[static_cast<std::size_t>(d)] == MeterCondition::Reconnecting) setCondition(d, MeterCondition::Failed);
+    if (condition_[static_cast<std::size_t>(d)] == MeterCondition::Failed) instrumentFailed_ = true;
+  }
   if (instrumentFailed_ || link_.lastExchangeFailed()) {
     instrumentFailed_ = true;
     link_.StopRequested = true;

@@ -40,6 +40,9 @@ class RunObserver {
   virtual void alarmChanged(const AlarmEvent& event) {}
   // Something the user should know about the run that is no failure (shown, never asked).
   virtual void runNotice(int slot, const std::string& text) {}
+  // A meter lost or back during a run ("Timeout: link lost", "reconnected"); also in the trace
+  // and the run log.
+  virtual void meterEvent(int slot, const std::string& what) {}
 };
 
 // hh*3600 + mm*60 + ss + ms/1000 of a local time.
@@ -106,12 +109,17 @@ class RunController {
 
   // Upper bound of one fetch answer; an instrument that keeps sending is stopped there.
   static constexpr int kMaxFetchReads = 1024;
+  // Under keepGoing, a lost meter is tried again this long after its last try ended.
+  static constexpr LocalMs kReconnectEveryMs = 30000;
 
  private:
   enum class Share { Finished, Failed, Cancelled };
-  Task<bool> readBack(int slot);
+  Task<PortReply> readBack(int slot);
   Task<void> readBackSlot(int slot);
   Task<void> slotRun(int slot);
+  Task<bool> reconnect(int slot);
+  Task<std::string> reconnectAttempt(int slot);
+  std::string prepareCount(int slot);
   Task<Share> scanLoop(int slot);
   Task<Share> pollAndFetch(int slot);
   Task<Share> fetch(int slot);
@@ -130,6 +138,11 @@ class RunController {
   void abandonStart();
   void onInstrumentFailure();
   void failSlot(int slot, visa::ViStatus status, const char* message);
+  // To the trace, the run log and the observer.
+  void meterEvent(int slot, const std::string& what);
+  // Sets the condition and, under keepGoing, marks the meter's tab.
+  void setCondition(int slot, MeterCondition condition);
+  std::string meterName(int slot) const;
   void recordFailure(const std::string& error);
   MeterPort& port(int slot);
   double secondsOfDay() { return SecondsOfDay(link_.clock().localTime()); }
@@ -161,6 +174,7 @@ class RunController {
   bool quiet_ = false;            // ended by closing the program: no message
 
   bool running_ = false;
+  bool sharing_ = false;  // the meters' shares are under way (past the start)
   bool instrumentFailed_ = false;
   std::array<bool, kSlotTableSize> hasChannels_{};
   std::array<MeterCondition, kSlotTableSize> condition_{};

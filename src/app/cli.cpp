@@ -34,10 +34,11 @@ const char* kUsage =
     "                       instrument's serial or VISA resource name\n"
     "  setup --template N OUT.ini\n"
     "                       write instrument N's present setup as a file to start from\n"
-    "  run --use N:SETUP.ini[:RecordK] [--use ...] [--data-dir DIR]\n"
+    "  run --use N:SETUP.ini[:RecordK] [--use ...] [--data-dir DIR] [--keep-going]\n"
     "                       apply as above and run the scans; each instrument logs into its\n"
     "                       record DIR/db/RecordK.mdb (none when omitted); one line per stored\n"
-    "                       scan; Ctrl+C stops the run cleanly\n"
+    "                       scan; Ctrl+C stops the run cleanly; --keep-going: an instrument that\n"
+    "                       fails ends only its own share and is reconnected every 30 s\n"
     "  records [--json] [--data-dir DIR]\n"
     "                       list the record files (DIR/db/*.mdb); --json: name, size, scans,\n"
     "                       first and last time and the runs of each\n"
@@ -82,6 +83,7 @@ struct CommonOptions {
   bool help = false;
   bool version = false;
   bool json = false;
+  bool keepGoing = false;
   std::string format = "csv";
   ScanRangeArgs range;
   central::CentralChoice central;  // run: also forward to the central store
@@ -99,6 +101,7 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, st
       {"--version", "", V::None, "", [&](const std::string&) { o.version = true; }},
       {"--verbose", "-v", V::None, "", [&](const std::string&) { o.visa.verbose = true; }},
       {"--json", "", V::None, "", [&](const std::string&) { o.json = true; }},
+      {"--keep-going", "", V::None, "", [&](const std::string&) { o.keepGoing = true; }},
       {"--use", "", V::Required, "N:SETUP.ini", [&](const std::string& v) { o.uses.push_back(v); }},
       {"--template", "", V::Required, "N", [&](const std::string& v) { o.templateOf = v; }},
       {"--format", "", V::Required, "csv or tidy", [&](const std::string& v) { o.format = v; }},
@@ -232,7 +235,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       uses.push_back(use);
     }
     return command == "apply" ? commandApply(o.visa, clock, uses, out, err)
-                              : commandRun(o.visa, clock, o.dataDir, uses, out, err, o.central);
+                              : commandRun(o.visa, clock, o.dataDir, uses, out, err, o.central,
+                                           o.keepGoing);
   }
   if (command == "records") {
     if (!o.positional.empty()) {

@@ -75,6 +75,8 @@ class ScanPrinter final : public RunObserver {
   std::ostream* events = nullptr;
   void alarmChanged(const AlarmEvent& e) override { say(e.slot, alarmEventText(e)); }
   void runNotice(int slot, const std::string& text) override { say(slot, text); }
+  // A meter lost or back (the "Timeout" that follows without keep-going names none).
+  void meterEvent(int slot, const std::string& what) override { say(slot, what); }
 
  private:
   void say(int slot, const std::string& text) {
@@ -357,7 +359,7 @@ int commandSetupTemplate(const visa::VisaOptions& options, Clock& clock, int ins
 
 int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string& dataDir,
                const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err,
-               const central::CentralChoice& centralChoice) {
+               const central::CentralChoice& centralChoice, bool keepGoing) {
   if (uses.empty()) {
     err << "kalivor-cli: run needs at least one --use N:SETUP.ini[:RecordK]\n";
     return 2;
@@ -375,6 +377,7 @@ int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string
   ScanPrinter printer(out, s.tables, s.display);
   printer.events = &err;
   s.run->setObserver(&printer);
+  s.run->keepGoing = keepGoing;
   s.messages.problems.clear();
   gStopSignal = false;
   auto previousInt = std::signal(SIGINT, onStopSignal);

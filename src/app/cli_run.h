@@ -28,9 +28,10 @@ int commandApply(const visa::VisaOptions& visa, Clock& clock, const std::vector<
 int commandSetupTemplate(const visa::VisaOptions& visa, Clock& clock, int instrument,
                          const std::string& file, std::ostream& out, std::ostream& err);
 // With `central` on, the records also go to the central store while the run goes on.
+// keepGoing: an instrument that fails ends only its own share (see RunController::keepGoing).
 int commandRun(const visa::VisaOptions& visa, Clock& clock, const std::string& dataDir,
                const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err,
-               const central::CentralChoice& central = {});
+               const central::CentralChoice& central = {}, bool keepGoing = false);
 
 // Before any instrument is touched: every record named by `uses` can be logged into (not in use
 // by another run, named once). False with the reason on err.

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "common/numbers.h"
 #include "support/scripted_visa.h"
@@ -429,6 +432,222 @@ TEST_F(SideBySide, StopDuringAThirtySecondReadEndsTheRunAtOnce) {
   rig.run.driveUntilEnded();
   EXPECT_EQ(rig.tables.ScansDone[0], 2);
   EXPECT_EQ(rig.tables.ScansDone[1], 2);
+}
+
+// Keep logging when an instrument fails.
+
+// The meter events a run reports, per slot, with the slot's stored scans at each.
+struct EventLog final : RunObserver {
+  explicit EventLog(const ScanTables& t) : tables(t) {}
+  void meterEvent(int slot, const std::string& what) override {
+    events.push_back({slot, what, tables.ScansDone[static_cast<std::size_t>(slot)]});
+    if (onEvent) onEvent(slot, what);
+  }
+  struct Event {
+    int slot;
+    std::string what;
+    double scansDone;
+  };
+  std::vector<std::string> of(int slot) const {
+    std::vector<std::string> out;
+    for (const auto& e : events) {
+      if (e.slot == slot) out.push_back(e.what);
+    }
+    return out;
+  }
+  const ScanTables& tables;
+  std::vector<Event> events;
+  std::function<void(int, const std::string&)> onEvent;
+};
+
+// NUM 1..n without a gap or a double.
+void expectNumberedWithoutGaps(const std::vector<testing::MemoryRow>& rows, const std::string& what) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].num, std::to_string(i + 1)) << what << " row " << i;
+  }
+}
+
+struct KeepGoing : SideBySide {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("kalivor-keepgoing-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  RunLog log{(dir / "kalivor-run.log").string()};
+  EventLog events{rig.tables};
+  KeepGoing() {
+    std::filesystem::remove_all(dir);
+    rig.run.setRunLog(&log);
+    rig.run.setObserver(&events);
+    rig.run.keepGoing = true;
+  }
+  ~KeepGoing() override { std::filesystem::remove_all(dir); }
+  std::string logText() const {
+    std::ifstream in(dir / "kalivor-run.log");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+};
+
+TEST_F(KeepGoing, AMeterUnpluggedAndBackResumesIntoItsRecordWithNoGapAndTheOthersLoseNothing) {
+  for (std::size_t m = 0; m < 2; ++m) setFunctions(rig, m, 20, "VOLT", 2);
+  byStop(2, "1");
+  rig.meter(0).setFault("drop-after:300:back-after:45");
+  std::vector<RunController::MeterCondition> seen;
+  std::string captionWhileAway;
+  rig.pump.set([&](std::int64_t) {
+    seen.push_back(rig.run.condition(0));
+    if (rig.run.condition(0) != RunController::MeterCondition::Healthy) captionWhileAway = rig.display.tabs[0].caption;
+    // Stop once the meter has been lost twice and is back.
+    if (rig.meter(0).drops() >= 2 && rig.run.condition(0) == RunController::MeterCondition::Healthy &&
+        rig.tables.ScansDone[0] > events.events.back().scansDone + 5)
+      rig.run.StopReading_Click();
+  });
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+
+  ASSERT_EQ(rig.meter(0).drops(), 2u);
+  // No message box: the run went on; the end is the usual one.
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  EXPECT_FALSE(rig.run.instrumentFailed());
+  EXPECT_EQ(rig.run.condition(0), RunController::MeterCondition::Healthy);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), RunController::MeterCondition::Reconnecting), seen.end());
+  EXPECT_EQ(captionWhileAway, "SIM0101 -- 20ch (reconnecting)");
+  EXPECT_EQ(rig.display.tabs[0].caption, "SIM0101 -- 20ch");
+  // Back 45 s after each drop: the try at 30 s finds nothing, the one at 60 s gets it back.
+  EXPECT_EQ(events.of(0), (std::vector<std::string>{"Timeout: link lost", "not reconnected: not found",
+                                                     "reconnected", "Timeout: link lost",
+                                                     "not reconnected: not found", "reconnected"}));
+  EXPECT_TRUE(events.of(1).empty());
+
+  // The same record goes on with the next numbers; scans were stored before and after each drop.
+  const auto& lost = rig.records.files["Record1"];
+  expectNumberedWithoutGaps(lost, "Record1");
+  EXPECT_EQ(lost.size(), static_cast<std::size_t>(rig.tables.ScansDone[0]));
+  EXPECT_GT(events.events[0].scansDone, 0);
+  EXPECT_GT(events.events[3].scansDone, events.events[2].scansDone);
+  EXPECT_GT(rig.tables.ScansDone[0], events.events[5].scansDone);
+  EXPECT_EQ(rig.records.log, (std::vector<std::string>{"create 0 Record1", "open 0", "create 1 Record2",
+                                                        "open 1", "close 0", "close 1"}));
+
+  // The healthy meter scanned once a second all through: about 1.1 s a scan, nothing missing.
+  const auto& healthy = rig.records.files["Record2"];
+  expectNumberedWithoutGaps(healthy, "Record2");
+  EXPECT_EQ(healthy.size(), static_cast<std::size_t>(rig.tables.ScansDone[1]));
+  EXPECT_GT(healthy.size(), lost.size() + 100);  // two outages of about a minute each
+
+  // It was opened again, identified, given its setup and read back before scanning on.
+  const auto sent = rig.received(0);
+  EXPECT_EQ(countOf(sent, "*IDN?"), 2u);
+  EXPECT_EQ(countOf(sent, "ROUTe:SCAN:TIMER 0.5\n"), 2u);
+  EXPECT_EQ(countOf(sent, "rout:scan:func 3,\"NONE\"\n"), 2u);
+  EXPECT_EQ(countOf(sent, "rout:scan:func? 1\n"), 3u);  // at the start and after each return
+  EXPECT_EQ(countOf(sent, "rout:scan:count 2\n"), 3u);
+
+  // The run log beside the records says the same, one line per event.
+  const std::string text = logText();
+  EXPECT_NE(text.find("\tSIM0101 -- 20ch\tTimeout: link lost\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\tSIM0101 -- 20ch\treconnected\n"), std::string::npos) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6) << text;
+}
+
+TEST_F(KeepGoing, WithoutTheOptionALostMeterStillEndsTheRunAndIsMarkedFailed) {
+  rig.run.keepGoing = false;
+  for (std::size_t m = 0; m < 2; ++m) setFunctions(rig, m, 20, "VOLT", 2);
+  byStop(2, "1");
+  rig.pump.set([&](std::int64_t) {
+    if (rig.tables.ScansDone[1] == 5 && rig.meter(1).config().fault == "none") rig.meter(1).setFault("drop-after:0");
+  });
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  EXPECT_EQ(rig.messages.texts(), (std::vector<std::string>{"Timeout", "End of Job."}));
+  EXPECT_TRUE(rig.run.instrumentFailed());
+  EXPECT_EQ(rig.run.condition(1), RunController::MeterCondition::Failed);
+  EXPECT_EQ(rig.run.condition(0), RunController::MeterCondition::Healthy);
+  EXPECT_EQ(events.of(1), std::vector<std::string>{"Timeout: link lost"});
+  EXPECT_EQ(rows(1), 5u);
+  EXPECT_EQ(rig.display.tabs[1].caption, "SIM0102 -- 20ch");  // looks as it always did
+  EXPECT_FALSE(rig.display.isEnabled("StartReading"));
+  EXPECT_NE(logText().find("\tSIM0102 -- 20ch\tTimeout: link lost\n"), std::string::npos);
+}
+
+TEST_F(KeepGoing, StopDuringAReconnectionTryEndsTheRunAtOnce) {
+  for (std::size_t m = 0; m < 2; ++m) setFunctions(rig, m, 20, "VOLT", 2);
+  byStop(2, "1");
+  LocalMs stoppedAt = 0;
+  events.onEvent = [&](int slot, const std::string& what) {
+    // The meter goes quiet for ten minutes: its poll waits out 30 s, then the try 30 s later
+    // waits for an identity that does not come; Stop comes 10 s into that wait.
+    if (slot == 0 && what == "Timeout: no answer") {
+      rig.run.scheduler().at(rig.clock.now() + RunController::kReconnectEveryMs + 10000, [&] {
+        stoppedAt = rig.clock.now();
+        rig.run.StopReading_Click();
+      });
+    }
+  };
+  rig.pump.set([&](std::int64_t) {
+    if (rig.tables.ScansDone[0] == 3 && rig.meter(0).config().fault == "none") rig.meter(0).setFault("silent-after:0:for:600");
+  });
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  ASSERT_NE(stoppedAt, 0);
+  EXPECT_LT(rig.clock.now() - stoppedAt, 1000);
+  EXPECT_EQ(events.of(0), std::vector<std::string>{"Timeout: no answer"});
+  EXPECT_EQ(countOf(rig.received(0), "*IDN?"), 1u);  // the try was under way
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  // Still away at the end: the run reports the failure and locks as after one.
+  EXPECT_EQ(rig.run.condition(0), RunController::MeterCondition::Failed);
+  EXPECT_EQ(rig.display.tabs[0].caption, "SIM0101 -- 20ch (failed)");
+  EXPECT_TRUE(rig.run.instrumentFailed());
+  EXPECT_EQ(rows(0), 3u);
+  // The other meter kept scanning through the minute and more.
+  EXPECT_GT(rows(1), 50u);
+  for (int d = 0; d < 2; ++d) EXPECT_FALSE(rig.records.open[static_cast<std::size_t>(d)]);
+}
+
+TEST_F(KeepGoing, TwentyFourHoursWithOneMeterLostThreeTimesStoreEveryScanOfTheOthers) {
+  for (std::size_t m = 0; m < 4; ++m) setFunctions(rig, m, 20, "VOLT", 2);
+  byStop(4, "60");
+  rig.meter(3).setFault("drop-after:1000:back-after:300");
+  const LocalMs start = rig.clock.now();
+  for (int d = 0; d < 4; ++d) {
+    ScanSetup& s = rig.tables.setup[static_cast<std::size_t>(d)];
+    s.ScanInterval = 1;  // a scan every minute on the minute
+    s.StopAtTime = 1;
+    s.StopTime = formatDateTime(start + 24 * 3600 * 1000);
+  }
+  // Three times lost, then it stays.
+  events.onEvent = [&](int slot, const std::string& what) {
+    if (slot == 3 && what == "reconnected" && rig.meter(3).drops() == 3) rig.meter(3).setFault("none");
+  };
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+
+  EXPECT_GE(rig.clock.now() - start, 24 * 3600 * 1000);
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  EXPECT_FALSE(rig.run.instrumentFailed());
+  ASSERT_EQ(rig.meter(3).drops(), 3u);
+  for (int d = 0; d < 3; ++d) {
+    // A scan every minute for a day (the first a second in, after the read-back): 1440.
+    EXPECT_EQ(rows(d), 1440u) << "meter " << d + 1;
+    expectNumberedWithoutGaps(rig.records.files["Record" + std::to_string(d + 1)], "healthy");
+    EXPECT_TRUE(events.of(d).empty());
+  }
+  const std::vector<std::string> lostAndBack = {"Timeout: link lost", "not reconnected: not found",
+                                                "reconnected"};
+  std::vector<std::string> expected;
+  for (int i = 0; i < 3; ++i) expected.insert(expected.end(), lostAndBack.begin(), lostAndBack.end());
+  ASSERT_EQ(events.of(3), expected);
+  // Scans before the first drop, between the drops and after the last.
+  std::vector<double> at;
+  for (const auto& e : events.events) at.push_back(e.scansDone);
+  EXPECT_GT(at[0], 0);
+  EXPECT_GT(at[3], at[2]);
+  EXPECT_GT(at[6], at[5]);
+  EXPECT_GT(rig.tables.ScansDone[3], at[8]);
+  expectNumberedWithoutGaps(rig.records.files["Record4"], "the meter lost three times");
+  // About six minutes away each time (five unplugged, then the next try): the rest is stored.
+  EXPECT_GE(rows(3), 1440u - 3 * 7);
+  EXPECT_LE(rows(3), 1440u - 3 * 5);
 }
 
 TEST_F(RunTest, SlotWhoseChannelsReadBackAsNoneIsNotTriggeredAndTheRunEnds) {

@@ -260,11 +260,35 @@ TEST_F(CliRun, AMeterThatStopsAnsweringEndsTheRunWithTimeoutAndKeepsTheStoredSca
   EXPECT_EQ(cli({"run", "--simulate", sim.string(), "--data-dir", dir(), "--use",
                  "1:" + setup + ":Record1"}),
             1);
-  EXPECT_NE(err.str().find("Timeout"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("SIM0201 -- 20ch: Timeout: link lost\nTimeout\n"), std::string::npos)
+      << err.str();
   EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
   const auto printed = printedScans(out.str());
   ASSERT_EQ(printed.size(), 2u) << out.str();
   expectRowsMatchPrinted(recordRows(folder.record("Record1")), 0, printed);
+
+  // With --keep-going the meter, plugged back 40 s later, is reconnected (on the second try, 60 s
+  // after the drop) and the run ends as set up: all five scans, numbered on without a gap.
+  writeFile(sim, simulationFile("drop-after:" + std::to_string(dropAfter) + ":back-after:40"));
+  const fs::path trace2 = path("trace2.txt");
+  EXPECT_EQ(cli({"run", "--keep-going", "--simulate", sim.string(), "--trace", trace2.string(),
+                 "--data-dir", dir(), "--use", "1:" + setup + ":Record2"}),
+            0)
+      << err.str();
+  const auto all = printedScans(out.str());
+  ASSERT_EQ(all.size(), 5u) << out.str();
+  expectRowsMatchPrinted(recordRows(folder.record("Record2")), 0, all);
+  EXPECT_NE(err.str().find("SIM0201 -- 20ch: Timeout: link lost\n"
+                           "SIM0201 -- 20ch: not reconnected: not found\n"
+                           "SIM0201 -- 20ch: reconnected\n"),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(err.str().find("Timeout\n"), std::string::npos) << "no message box text under keep-going";
+  EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
+  const std::string runLog = readFile(folder.root() / "db" / "kalivor-run.log");
+  EXPECT_NE(runLog.find("\tSIM0201 -- 20ch\tTimeout: link lost\n"), std::string::npos) << runLog;
+  EXPECT_NE(runLog.find("\tSIM0201 -- 20ch\treconnected\n"), std::string::npos) << runLog;
+  EXPECT_NE(readFile(trace2).find(" USB0::0x0000::0x0001::SIM0201::INSTR reconnected\n"), std::string::npos);
 }
 
 TEST_F(CliRun, RecordProblemsFailTheRunWithTheRecordNamed) {
