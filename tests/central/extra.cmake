@@ -9,3 +9,7 @@ target_link_libraries(test_central PRIVATE kalivor_test_support GTest::gtest_mai
 add_dependencies(test_central kalivor-cli)
 add_test(NAME test_central COMMAND test_central)
 set_tests_properties(test_central PROPERTIES ENVIRONMENT "LC_ALL=C.UTF-8" TIMEOUT 240)
+# The central windows' tests that read a real server share its fixture.
+if(TARGET test_central_ui)
+  target_sources(test_central_ui PRIVATE ${CMAKE_CURRENT_LIST_DIR}/central_fixture.cpp)
+endif()

@@ -2,6 +2,7 @@
 #include "app/ui/window_wiring.h"
 
 #include <QLayout>
+#include <QListWidget>
 #include <QPointer>
 #include <QScreen>
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "app/ui/about_form.h"
 #include "app/ui/main_form.h"
 #include "central/ui/central_dialog.h"
+#include "central/ui/central_runs_dialog.h"
 #include "charts/ui/record_view_draw.h"
 #include "scan/ui/scan_set.h"
 #include "store/ui/db_set.h"
@@ -64,6 +66,34 @@ W* showWindow(QPointer<W>& slot, MainForm& main, Program& program) {
   return slot;
 }
 
+// "Central…" of the record browser or chart: the central runs, and the chosen run's record (a
+// scratch copy that lives as long as the window showing it) in a window of its own.
+void openCentralRun(MainForm& main, Program& program, bool chart) {
+  auto* dialog = new CentralRunsDialog(program.centralChoice(), &main);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  MainForm* m = &main;
+  Program* p = &program;
+  QObject::connect(dialog, &QDialog::accepted, m, [dialog, m, p, chart] {
+    const std::shared_ptr<central::CentralSnapshot> copy = dialog->snapshot();
+    if (!copy) return;
+    QWidget* window = nullptr;
+    if (chart) {
+      window = new Record_View_Draw(*p, m, copy->dataFolder());
+    } else {
+      auto* view = new Record_View_Form(*p, m, copy->dataFolder());
+      view->List1->setCurrentRow(0);
+      view->Command2_Click();
+      window = view;
+    }
+    window->setWindowTitle(window->windowTitle() + " — central: " + dialog->chosenTitle());
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(window, &QObject::destroyed, [copy] {});
+    present(window, *m, true);
+  });
+  present(dialog, main, true);
+  if (program.centralChoice().on()) dialog->list();
+}
+
 }  // namespace
 
 void wireScanWindows(MainForm& main, Program& program) {
@@ -101,8 +131,12 @@ void wireRecordWindows(MainForm& main, Program& program) {
   main.syncRecordWindows = [windows] {
     if (windows->dbSet) windows->dbSet->followCore();
   };
-  main.openRecordView = [windows, m, p] { showWindow(windows->view, *m, *p); };
-  main.openRecordDraw = [windows, m, p] { showWindow(windows->draw, *m, *p); };
+  main.openRecordView = [windows, m, p] {
+    showWindow(windows->view, *m, *p)->setCentralDoor([m, p] { openCentralRun(*m, *p, false); });
+  };
+  main.openRecordDraw = [windows, m, p] {
+    showWindow(windows->draw, *m, *p)->setCentralDoor([m, p] { openCentralRun(*m, *p, true); });
+  };
 }
 
 void wireDataTable(MainForm& main, Program& program) {

@@ -74,8 +74,12 @@ QLineEdit* textBox(QWidget* parent, const char* name, const QString& text, doubl
 
 }  // namespace
 
-Record_View_Draw::Record_View_Draw(Program& program, QWidget* parent)
-    : QWidget(parent), p_(program), canvas_(QSize(px(kRecordPlotWidth), px(kRecordPlotHeight))) {
+Record_View_Draw::Record_View_Draw(Program& program, QWidget* parent,
+                                   const std::filesystem::path& dataFolder)
+    : QWidget(parent),
+      p_(program),
+      dataFolder_(dataFolder.empty() ? program.dataFolder : dataFolder),
+      canvas_(QSize(px(kRecordPlotWidth), px(kRecordPlotHeight))) {
   setWindowFlag(Qt::Window);
   setObjectName("Record_View_Draw");
   setWindowTitle("Record Draw");
@@ -144,6 +148,11 @@ Record_View_Draw::Record_View_Draw(Program& program, QWidget* parent)
   button(Command1, "Command1", "Draw", 240, &Record_View_Draw::Command1_Click);
   button(Command2, "Command2", "Clean", 960, &Record_View_Draw::Command2_Click);
   button(Command3, "Command3", "Exit", 1920, &Record_View_Draw::Command3_Click);
+  central_DB = new QPushButton("Central…", this);
+  central_DB->setObjectName("central_DB");
+  central_DB->setGeometry(px(7800), px(1470), px(1335), px(435));
+  central_DB->setToolTip("Chart a run of the central database");
+  central_DB->hide();
 
   // The plot's background: black with a dark cyan grid of 10 x 10 cells.
   canvas_.setBackground(2);
@@ -203,9 +212,15 @@ void Record_View_Draw::placeOnCaption() {
   }
 }
 
+void Record_View_Draw::setCentralDoor(std::function<void()> open) {
+  central_DB->disconnect();
+  central_DB->setVisible(static_cast<bool>(open));
+  if (open) connect(central_DB, &QPushButton::clicked, this, std::move(open));
+}
+
 void Record_View_Draw::load() {
   setSwatch(255);
-  const std::vector<std::string> files = store::listRecordFiles(p_.dataFolder);
+  const std::vector<std::string> files = store::listRecordFiles(dataFolder_);
   Slider1->setMinimum(1);
   for (const std::string& name : files) Combo_record->addItem(toQt(name));
   if (!files.empty()) {
@@ -224,7 +239,7 @@ std::int64_t Record_View_Draw::recordCount() const { return wholeNumber(Data_Rec
 std::filesystem::path Record_View_Draw::chosenRecordFile() const {
   const std::string name = fromQt(Combo_record->currentText());
   if (!store::isPlainFileName(name)) return {};
-  return store::recordFolder(p_.dataFolder) / name;
+  return store::recordFolder(dataFolder_) / name;
 }
 
 void Record_View_Draw::setSwatch(Rgb color) {

@@ -5,6 +5,8 @@
 // record chart's; the record is read (and renumbered) through the record store.
 #include <QWidget>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include "app/program.h"
@@ -25,7 +27,12 @@ namespace kalivor {
 class Record_View_Draw final : public QWidget {
   Q_OBJECT
  public:
-  explicit Record_View_Draw(Program& program, QWidget* parent = nullptr);
+  // `dataFolder` (optional) charts another folder's records instead of the program's (a copy
+  // of a central record).
+  explicit Record_View_Draw(Program& program, QWidget* parent = nullptr,
+                            const std::filesystem::path& dataFolder = {});
+  // "Central…" beside the record choice, shown once the application gives it somewhere to go.
+  void setCentralDoor(std::function<void()> open);
 
   void Combo_record_Click();
   void Command1_Click();  // "Draw"
@@ -50,7 +57,7 @@ class Record_View_Draw final : public QWidget {
   QLineEdit *offset_box = nullptr, *division_box = nullptr, *draw_start = nullptr,
             *draw_stop = nullptr;
   QRadioButton *draw_all = nullptr, *draw_limit = nullptr;
-  QPushButton *Command1 = nullptr, *Command2 = nullptr, *Command3 = nullptr;
+  QPushButton *Command1 = nullptr, *Command2 = nullptr, *Command3 = nullptr, *central_DB = nullptr;
   QLabel* draw_pic = nullptr;
   QSlider* Slider1 = nullptr;
   QLineEdit *Text1 = nullptr, *show_value = nullptr;
@@ -68,6 +75,7 @@ class Record_View_Draw final : public QWidget {
   std::filesystem::path chosenRecordFile() const;
 
   Program& p_;
+  std::filesystem::path dataFolder_;  // whose records are charted
   QPainterCanvas canvas_;
   Rgb color_ = 255;
   std::string recordPath_;

@@ -73,8 +73,11 @@ void setupGrid(QTableView* view, RecordPageModel* model) {
 
 }  // namespace
 
-Record_View_Form::Record_View_Form(Program& program, QWidget* parent)
-    : QWidget(parent), p_(program), browser_(program.dataFolder, program.messages) {
+Record_View_Form::Record_View_Form(Program& program, QWidget* parent,
+                                   const std::filesystem::path& dataFolder)
+    : QWidget(parent),
+      p_(program),
+      browser_(dataFolder.empty() ? program.dataFolder : dataFolder, program.messages) {
   setWindowFlag(Qt::Window);
   setObjectName("Record_View_Form");
   setWindowTitle("Record View");
@@ -105,6 +108,12 @@ Record_View_Form::Record_View_Form(Program& program, QWidget* parent)
   button(tidy_DB, "tidy_DB", "Tidy", 120, 6075, &Record_View_Form::tidy_DB_Click);
   button(stats_DB, "stats_DB", "Statistics", 120, 6615, &Record_View_Form::stats_DB_Click);
   tidy_DB->setToolTip("Export the record for analysis: one line per reading");
+  central_DB = new QPushButton("Central…", this);
+  central_DB->setObjectName("central_DB");
+  central_DB->setGeometry(px(1500), px(6615), px(1275), px(435));
+  central_DB->setToolTip("Open a run of the central database");
+  central_DB->hide();
+  if (!dataFolder.empty()) Command3->hide();  // a copy: nothing to delete
 
   model_ = new RecordPageModel(browser_.rows(), this);
   MSFlexGrid1 = new QTableView(this);
@@ -143,6 +152,12 @@ Record_View_Form::Record_View_Form(Program& program, QWidget* parent)
   prev_DB->setEnabled(false);
   next_DB->setEnabled(false);
   Command1_Click();
+}
+
+void Record_View_Form::setCentralDoor(std::function<void()> open) {
+  central_DB->disconnect();
+  central_DB->setVisible(static_cast<bool>(open));
+  if (open) connect(central_DB, &QPushButton::clicked, this, std::move(open));
 }
 
 Record_View_Form::~Record_View_Form() {

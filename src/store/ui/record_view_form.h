@@ -4,6 +4,8 @@
 // scans at a time, deleting a record and exporting the shown pages as CSV. The paging, deletion
 // and export rules are the record browser's; the window shows its state.
 #include <QWidget>
+#include <filesystem>
+#include <functional>
 
 #include "app/program.h"
 #include "store/record_browser.h"
@@ -21,7 +23,12 @@ class RecordPageModel;
 class Record_View_Form final : public QWidget {
   Q_OBJECT
  public:
-  explicit Record_View_Form(Program& program, QWidget* parent = nullptr);
+  // `dataFolder` (optional) shows another folder's records instead of the program's: a copy of a
+  // central record, shown read-only (nothing to delete).
+  explicit Record_View_Form(Program& program, QWidget* parent = nullptr,
+                            const std::filesystem::path& dataFolder = {});
+  // "Central…" beside the list, shown once the application gives it somewhere to go.
+  void setCentralDoor(std::function<void()> open);
   ~Record_View_Form() override;
 
   void Command1_Click();  // "Fresh"
@@ -40,7 +47,7 @@ class Record_View_Form final : public QWidget {
   QTableView* MSFlexGrid1 = nullptr;
   QPushButton *Command1 = nullptr, *Command2 = nullptr, *Command3 = nullptr, *Command5 = nullptr,
               *prev_DB = nullptr, *next_DB = nullptr, *Command4 = nullptr;
-  QPushButton *tidy_DB = nullptr, *stats_DB = nullptr;
+  QPushButton *tidy_DB = nullptr, *stats_DB = nullptr, *central_DB = nullptr;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

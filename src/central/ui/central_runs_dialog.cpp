@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+#include "central/ui/central_runs_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace kalivor {
+
+CentralRunsDialog::CentralRunsDialog(const central::CentralChoice& choice, QWidget* parent)
+    : QDialog(parent) {
+  setObjectName("CentralRunsDialog");
+  setWindowTitle("Central Runs");
+  auto* form = new QFormLayout;
+  url = new QLineEdit(QString::fromStdString(choice.url));
+  url->setObjectName("CentralRunsUrl");
+  url->setPlaceholderText("postgresql://user@host/database");
+  bench = new QLineEdit;
+  bench->setObjectName("CentralRunsBench");
+  bench->setPlaceholderText("every bench");
+  form->addRow("URL:", url);
+  form->addRow("Bench:", bench);
+  listButton = new QPushButton("List");
+  listButton->setObjectName("CentralRunsList");
+  connect(listButton, &QPushButton::clicked, this, &CentralRunsDialog::list);
+  runs = new QTableWidget(0, 9);
+  runs->setObjectName("CentralRunsTable");
+  runs->setHorizontalHeaderLabels(
+      {"Bench", "Record", "Run", "Scans", "First", "Last", "Start (UTC)", "End (UTC)", "Serial"});
+  runs->setSelectionBehavior(QAbstractItemView::SelectRows);
+  runs->setSelectionMode(QAbstractItemView::SingleSelection);
+  runs->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  runs->verticalHeader()->hide();
+  runs->setMinimumSize(720, 240);
+  connect(runs, &QTableWidget::cellDoubleClicked, this, [this] { accept(); });
+  problem = new QLabel;
+  problem->setObjectName("CentralRunsProblem");
+  problem->setWordWrap(true);
+  problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  problem->hide();
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
+  openButton = buttons->addButton("Open", QDialogButtonBox::AcceptRole);
+  openButton->setObjectName("CentralRunsOpen");
+  openButton->setEnabled(false);
+  connect(buttons, &QDialogButtonBox::accepted, this, &CentralRunsDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &CentralRunsDialog::reject);
+  connect(runs, &QTableWidget::itemSelectionChanged, this,
+          [this] { openButton->setEnabled(!runs->selectedItems().isEmpty()); });
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(listButton, 0, Qt::AlignLeft);
+  layout->addWidget(runs);
+  layout->addWidget(problem);
+  layout->addWidget(buttons);
+}
+
+void CentralRunsDialog::showProblem(const QString& text) {
+  problem->setText(text);
+  problem->setVisible(!text.isEmpty());
+}
+
+void CentralRunsDialog::list() {
+  runs->setRowCount(0);
+  listed_.clear();
+  showProblem({});
+  const std::string where = url->text().trimmed().toStdString();
+  if (where.empty()) {
+    showProblem("Give the central database's URL: postgresql://user@host/database");
+    return;
+  }
+  std::string error;
+  if (!conn_.connect(where) ||
+      !central::listCentralRuns(conn_, bench->text().trimmed().toStdString(), listed_, error)) {
+    if (error.empty()) error = conn_.error();
+    // A database no bench has reached yet has no tables.
+    if (error.find("does not exist") != std::string::npos) {
+      error = "The central database holds no KALIVOR runs yet.";
+    }
+    showProblem(QString::fromStdString(error));
+    return;
+  }
+  if (listed_.empty()) showProblem("The central database holds no runs of this bench.");
+  runs->setRowCount(static_cast<int>(listed_.size()));
+  for (int i = 0; i < static_cast<int>(listed_.size()); ++i) {
+    const central::CentralRun& r = listed_[static_cast<std::size_t>(i)];
+    const std::string cells[] = {r.bench,     r.record,    std::to_string(r.runId),
+                                 std::to_string(r.scans), r.firstScan, r.lastScan,
+                                 r.startTime, r.endTime,  r.serial};
+    for (int c = 0; c < 9; ++c) runs->setItem(i, c, new QTableWidgetItem(QString::fromStdString(cells[c])));
+  }
+  runs->resizeColumnsToContents();
+}
+
+void CentralRunsDialog::accept() {
+  const int row = runs->currentRow();
+  if (row < 0 || row >= static_cast<int>(listed_.size())) {
+    showProblem("Choose a run first (List shows them).");
+    return;
+  }
+  const central::CentralRun& r = listed_[static_cast<std::size_t>(row)];
+  auto copy = std::make_shared<central::CentralSnapshot>();
+  std::string error;
+  // The connection of the listing may have been cut since; one more try on a fresh one.
+  if (!copy->make(conn_, r.bench, r.record, error) &&
+      (!conn_.connect(url->text().trimmed().toStdString()) ||
+       !copy->make(conn_, r.bench, r.record, error))) {
+    showProblem(QString::fromStdString(error.empty() ? conn_.error() : error));
+    return;
+  }
+  snapshot_ = std::move(copy);
+  chosenTitle_ = QString::fromStdString(r.bench + " / " + r.record);
+  QDialog::accept();
+}
+
+}  // namespace kalivor

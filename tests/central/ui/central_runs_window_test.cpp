@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: MIT
+// The record browser's and the record chart's "Central…": the central database's runs are
+// listed, and the chosen run's record opens read-only, showing what the bench stored.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTest>
+
+#include "app/ui/application.h"
+#include "central/central_fixture.h"
+#include "central/ui/central_runs_dialog.h"
+#include "charts/ui/record_view_draw.h"
+#include "store/ui/record_view_form.h"
+#include "support/ui/qt_app.h"
+
+namespace kalivor::central::test {
+namespace {
+
+class CentralRunsWindow : public CentralTest {
+ protected:
+  void SetUp() override {
+    kalivor::testing::qtApp();
+    CentralTest::SetUp();
+  }
+  void TearDown() override {
+    for (QWidget* w : QApplication::topLevelWidgets()) w->close();
+    app_.reset();
+    CentralTest::TearDown();
+  }
+
+  // The windowed program over an empty data folder of its own, with the test's database chosen
+  // (or none).
+  KalivorApplication& start(bool central = true) {
+    ProgramOptions options;
+    options.visa.simulate = true;
+    options.dataDir = (data().root() / "viewer").string();
+    options.settingsFile = (data().root() / "kalivor.conf").string();
+    if (central) options.central = {url(), "viewer"};
+    std::string error;
+    app_ = KalivorApplication::create(options, &error);
+    EXPECT_TRUE(app_) << error;
+    return *app_;
+  }
+
+  CentralRunsDialog* runsDialog() {
+    return app_->mainForm().findChild<CentralRunsDialog*>("CentralRunsDialog");
+  }
+
+  template <typename W>
+  W* centralWindow(const char* name) {
+    for (W* w : app_->mainForm().findChildren<W*>(name)) {
+      if (w->windowTitle().contains("central:")) return w;
+    }
+    return nullptr;
+  }
+
+  std::unique_ptr<KalivorApplication> app_;
+};
+
+TEST_F(CentralRunsWindow, TheBrowserAndTheChartOpenACentralRunReadOnly) {
+  appendScans("Record4", 1, 1200, 3);  // two pages in the browser
+  Forwarder f(config(), clock_);       // from bench-a
+  ASSERT_TRUE(f.pass()) << f.status().lastError;
+
+  KalivorApplication& app = start();
+  app.mainForm().Record_View_Menu->trigger();
+  auto* view = app.mainForm().findChild<Record_View_Form*>("Record_View_Form");
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->List1->count(), 0) << "this bench has no records of its own";
+  ASSERT_TRUE(view->central_DB->isVisible());
+  QTest::mouseClick(view->central_DB, Qt::LeftButton);
+  CentralRunsDialog* dialog = runsDialog();
+  ASSERT_NE(dialog, nullptr);
+  // Listed at once from the program's central database.
+  ASSERT_EQ(dialog->runs->rowCount(), 1) << dialog->problem->text().toStdString();
+  EXPECT_EQ(dialog->runs->item(0, 0)->text(), "bench-a");
+  EXPECT_EQ(dialog->runs->item(0, 1)->text(), "Record4.mdb");
+  EXPECT_EQ(dialog->runs->item(0, 3)->text(), "1200");
+  EXPECT_FALSE(dialog->openButton->isEnabled()) << "nothing chosen yet";
+  dialog->runs->selectRow(0);
+  QTest::mouseClick(dialog->openButton, Qt::LeftButton);
+
+  auto* copy = centralWindow<Record_View_Form>("Record_View_Form");
+  ASSERT_NE(copy, nullptr);
+  EXPECT_TRUE(copy->windowTitle().contains("bench-a / Record4.mdb"));
+  EXPECT_TRUE(copy->Command3->isHidden()) << "a copy has nothing to delete";
+  const store::RecordBrowser& b = copy->browser();
+  EXPECT_EQ(b.RecordTotal(), 1200);
+  ASSERT_EQ(b.rows().size(), 1000u);
+  EXPECT_EQ(b.rows()[0][0], "1");
+  EXPECT_EQ(b.rows()[0][2], readingOf(1, 1));
+  EXPECT_EQ(b.rows()[999][4], readingOf(1000, 3));
+  QTest::mouseClick(copy->next_DB, Qt::LeftButton);
+  ASSERT_EQ(copy->browser().rows().size(), 200u);
+  EXPECT_EQ(copy->browser().rows()[199][3], readingOf(1200, 2));
+
+  // The record chart charts it too.
+  app.mainForm().Record_Draw_Menu->trigger();
+  auto* draw = app.mainForm().findChild<Record_View_Draw*>("Record_View_Draw");
+  ASSERT_NE(draw, nullptr);
+  ASSERT_TRUE(draw->central_DB->isVisible());
+  QTest::mouseClick(draw->central_DB, Qt::LeftButton);
+  dialog = nullptr;
+  for (auto* d : app.mainForm().findChildren<CentralRunsDialog*>("CentralRunsDialog"))
+    if (d->isVisible()) dialog = d;
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_EQ(dialog->runs->rowCount(), 1);
+  dialog->runs->selectRow(0);
+  QTest::mouseClick(dialog->openButton, Qt::LeftButton);
+  auto* chart = centralWindow<Record_View_Draw>("Record_View_Draw");
+  ASSERT_NE(chart, nullptr);
+  EXPECT_EQ(chart->Combo_record->currentText(), "Record4.mdb");
+  EXPECT_EQ(chart->Data_RecordCount->text(), "1200");
+}
+
+TEST_F(CentralRunsWindow, AnUnreachableOrEmptyDatabaseSaysSoAndOpensNothing) {
+  KalivorApplication& app = start(false);
+  app.mainForm().Record_View_Menu->trigger();
+  auto* view = app.mainForm().findChild<Record_View_Form*>("Record_View_Form");
+  ASSERT_NE(view, nullptr);
+  QTest::mouseClick(view->central_DB, Qt::LeftButton);
+  CentralRunsDialog* dialog = runsDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->url->text().isEmpty()) << "no central database chosen";
+  QTest::mouseClick(dialog->listButton, Qt::LeftButton);
+  EXPECT_TRUE(dialog->problem->text().startsWith("Give the central database's URL"));
+  dialog->url->setText(QString::fromStdString(url()));
+  QTest::mouseClick(dialog->listButton, Qt::LeftButton);
+  EXPECT_EQ(dialog->runs->rowCount(), 0);
+  EXPECT_EQ(dialog->problem->text(), "The central database holds no KALIVOR runs yet.");
+  dialog->url->setText(QString::fromStdString("postgresql://nobody:pw@127.0.0.1:" +
+                                              std::to_string(freeLocalPort()) + "/x"));
+  QTest::mouseClick(dialog->listButton, Qt::LeftButton);
+  EXPECT_EQ(dialog->runs->rowCount(), 0);
+  EXPECT_TRUE(dialog->problem->text().contains("cannot connect")) << dialog->problem->text().toStdString();
+  EXPECT_FALSE(dialog->problem->text().contains(":pw@")) << "no password shown";
+  dialog->accept();  // nothing chosen
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(centralWindow<Record_View_Form>("Record_View_Form"), nullptr);
+}
+
+}  // namespace
+}  // namespace kalivor::central::test
