@@ -37,30 +37,19 @@
 #include "sim/sim_config.h"
 #include "sim/sim_provider.h"
 #include "visa/resource_manager.h"
+#include "bench_support.h"
 
 namespace {
 
 using namespace kalivor;
 using namespace kalivor::visa;
+using namespace kalivor::bench;
 
 constexpr int kMeters = 4;
 constexpr double kQueryPauseMs = 50.0;
 constexpr std::int64_t kWarmUpPasses = 200;  // start-up done, scan tables past their first rows
 
-std::vector<sim::SimInstrumentConfig> fourMeters() {
-  std::vector<sim::SimInstrumentConfig> meters;
-  for (int i = 1; i <= kMeters; ++i) {
-    sim::SimInstrumentConfig m;
-    const std::string serial = "SIMB00" + std::to_string(i);
-    m.resource = "USB0::0x0000::0x0001::" + serial + "::INSTR";
-    m.identity = "SIMULATED,M100," + serial + ",1.0";
-    m.card = "2";
-    m.serial = serial;
-    m.seed = static_cast<std::uint32_t>(i);
-    meters.push_back(m);
-  }
-  return meters;
-}
+std::vector<sim::SimInstrumentConfig> fourMeters() { return twentyChannelMeters(kMeters, "SIMB00"); }
 
 // Counts the state polls on their way to the meters: every pass polls each scanning meter once,
 // so four polls make a pass.
@@ -100,46 +89,8 @@ class CountingVisa final : public VisaApi {
   VisaApi& inner_;
 };
 
-// Records that accept every scan and keep none: the engine without the disk.
-class NullRecords final : public RunRecords {
- public:
-  std::string CreateRunDatabase(int, const std::string&) override { return {}; }
-  bool exists(int) const override { return true; }
-  std::string OpenRunDatabase(int) override { return {}; }
-  double RowBase(int) const override { return 0; }
-  std::string AppendReadingRow(int, const std::string& num, const std::string&,
-                               const std::array<std::string, kMaxChannels>& channels) override {
-    benchmark::DoNotOptimize(num.data());
-    benchmark::DoNotOptimize(channels.data());
-    return {};
-  }
-  void CloseRunDatabase(int) override {}
-};
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kalivor-engine-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  const std::filesystem::path& root() const { return root_; }
-
- private:
-  std::filesystem::path root_;
-};
-
 enum class Store { Memory, Sqlite };
 
-double processCpuSeconds() {
-  timespec t{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 void BM_EnginePass(benchmark::State& state) {
   const auto store = static_cast<Store>(state.range(0));
