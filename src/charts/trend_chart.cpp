@@ -207,13 +207,14 @@ void TrendChart::PushScanAndReplot() {
       } else if (n < shiftedAt_[slot][c]) {
         shiftedAt_[slot][c] = n;
       }
-      h.setNewest(leadingNumber(tables_.ReadingText[slot][c]));
+      h.setNewest(chartValue(slot, c));
       newestDrawnY_[slot][c] = PenY[slot];
 
       drawChannel(slot, c, lk, false);
       pumpEvents();
     }
   }
+  drawLimitLines();
 }
 
 void TrendChart::ReplotAll() {
@@ -249,6 +250,7 @@ void TrendChart::ReplotAll() {
       pumpEvents();
     }
   }
+  drawLimitLines();
 }
 
 void TrendChart::ReplotFromPositions() {
@@ -295,6 +297,51 @@ void TrendChart::ReplotFromPositions() {
       }
       flushRun(run, color, width);
     }
+  }
+  drawLimitLines();
+}
+
+double TrendChart::chartValue(int slot, int channel) const {
+  const double v = leadingNumber(tables_.ReadingText[slot][channel]);
+  const ChannelSetup& ch = tables_.channel[slot][channel];
+  // An overload stays an overload (drawn as a stroke), whatever the scaling.
+  if (ch.ScaleOn == 0 || !(std::fabs(v) < 9.9e37)) return v;
+  return ch.ScaleGain * v + ch.ScaleOffset;
+}
+
+void TrendChart::setLimitLineMode(LimitLineMode mode) {
+  if (mode == limitLines) return;
+  limitLines = mode;
+  canvas_.clear();
+  ReplotFromPositions();
+}
+
+void TrendChart::drawLimitLines() {
+  limitLineYs_.clear();
+  const double base = RefDivision * (kPlotHeight / 10);
+  auto draw = [&](int slot, int c) {
+    const ChannelSetup& ch = tables_.channel[slot][c];
+    if (contains(ch.Function, "NONE")) return;
+    const double offset = look(slot, c).offset;
+    const double unit = channelYUnit(slot, c);
+    for (const std::optional<double>& limit : {ch.AlarmLow, ch.AlarmHigh}) {
+      if (!limit) continue;
+      const double y = base - (*limit - offset) * unit;
+      if (!std::isfinite(y) || y < 0 || y > kPlotHeight) continue;  // off the plot
+      const TwipPoint line[2] = {{0, y}, {kPlotWidth, y}};
+      canvas_.polyline(line, 2, kLimitLineColor, 1);
+      limitLineYs_.push_back(y);
+    }
+  };
+  if (limitLines == LimitLineMode::CursorChannel) {
+    if (cursorChannel_ && cursorChannel_->first < instrumentCount() &&
+        cursorChannel_->second < channelCount(cursorChannel_->first)) {
+      draw(cursorChannel_->first, cursorChannel_->second);
+    }
+    return;
+  }
+  for (int slot = 0; slot < instrumentCount() && slot < kSlots; ++slot) {
+    for (int c = 0; c < channelCount(slot); ++c) draw(slot, c);
   }
 }
 
@@ -475,6 +522,7 @@ std::optional<CursorReadout> TrendChart::drawmain_pic_MouseMove(double x, double
   controls.Shape1Visible = true;
   canvas_.setBackground(GraphScheme);  // also drops a picture frozen by printing
   frozen_ = false;
+  cursorChannel_ = std::make_pair(slot, c);
   ReplotFromPositions();
   return r;
 }
@@ -483,6 +531,7 @@ std::optional<CursorReadout> TrendChart::drawmain_pic_MouseMove(double x, double
 
 void TrendChart::resetForRun() {
   controls.Shape1Visible = false;
+  cursorChannel_.reset();
   canvas_.clear();
   ScrollOffset = 0;
   controls.Xaxis_start = "0";

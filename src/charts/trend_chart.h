@@ -92,6 +92,11 @@ struct CursorReadout {
   std::int64_t scanNumber = 0;  // the scan that row holds
 };
 
+// Which channels' alarm limits the chart draws as lines.
+enum class LimitLineMode { CursorChannel, AllChannels };
+// Colour of the limit lines: the alarm colour of the grids, never a channel's own.
+inline constexpr Rgb kLimitLineColor = rgb(0xC0, 0, 0);
+
 class TrendChart {
  public:
   TrendChart(const ScanTables& tables, TrendChartLink link, ChartCanvas& canvas);
@@ -148,6 +153,16 @@ class TrendChart {
   // the picture waits for the end rather than show half a chart.
   bool drawing() const { return drawingDepth_ > 0; }
 
+  // --- Alarm limits ----------------------------------------------------------------------------
+  // The channel under the cursor (the last read-out) or every channel with limits; by default
+  // only the channel under the cursor, so a chart without a read-out looks as before.
+  LimitLineMode limitLines = LimitLineMode::CursorChannel;
+  void setLimitLineMode(LimitLineMode mode);
+  // The value a channel's reading is drawn at: M·x + B where the channel is scaled.
+  double chartValue(int slot, int channel) const;
+  // The y (plot twips) of each limit line drawn by the last redraw, for tests.
+  const std::vector<double>& limitLineYs() const { return limitLineYs_; }
+
   // --- State -------------------------------------------------------------------------------------
   std::int16_t GraphScheme = 3;
   std::int16_t RefDivision = 5;
@@ -200,6 +215,7 @@ class TrendChart {
   void flushRun(std::vector<TwipPoint>& run, Rgb color, int width);
   void moveReference(int divisions);
   void scroll(int direction);
+  void drawLimitLines();
 
   const ScanTables& tables_;
   TrendChartLink link_;
@@ -217,6 +233,8 @@ class TrendChart {
   std::array<XPositionTable, kSlots> xTable_{};
   std::array<YPositionTable, kSlots> yTable_{};
   std::vector<TwipPoint> scratch_;
+  std::optional<std::pair<int, int>> cursorChannel_;  // slot and channel of the last read-out
+  std::vector<double> limitLineYs_;
 };
 
 }  // namespace kalivor

@@ -51,6 +51,15 @@ double ChannelStatistics::standardDeviation() const {
   return std::sqrt(m2_ / static_cast<double>(count_ - 1));
 }
 
+std::array<std::string, 11> statisticsTexts(const ChannelStatistics& s) {
+  const bool numbers = s.count() > 0;
+  auto value = [&](double v) { return numbers ? numberToText(v) : std::string("-"); };
+  return {std::to_string(s.count()), value(s.last()), value(s.min()), value(s.max()),
+          value(s.mean()), value(s.standardDeviation()), numbers ? s.minTime() : "-",
+          numbers ? s.maxTime() : "-", std::to_string(s.blanks()), std::to_string(s.overloads()),
+          std::to_string(s.notNumbers())};
+}
+
 StoreStatus computeRecordStatistics(const std::filesystem::path& recordFile,
                                     const ScanSelection& selection, RecordStatistics& out) {
   out = RecordStatistics{};

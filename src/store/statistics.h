@@ -52,6 +52,13 @@ class ChannelStatistics {
   std::string minTime_, maxTime_;
 };
 
+// Column captions of a channel's figures and the figures as texts in that order; "-" for the
+// figures of a channel that had no number.
+inline constexpr std::array<const char*, 11> kStatisticsCaptions = {
+    "Count", "Last", "Min", "Max", "Mean", "Std Dev", "Min Time", "Max Time", "Blank", "Overload",
+    "Text"};
+std::array<std::string, 11> statisticsTexts(const ChannelStatistics& s);
+
 struct RecordStatistics {
   std::int64_t scans = 0;
   std::int64_t firstNum = 0, lastNum = 0;

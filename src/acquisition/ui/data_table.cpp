@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "acquisition/ui/data_table.h"
 
+#include "acquisition/ui/alarm_style.h"
+
 #include <QApplication>
 #include <QPainter>
 #include <QPointer>
@@ -49,7 +51,9 @@ QVariant DataTableModel::data(const QModelIndex& index, int role) const {
     case Qt::BackgroundRole:
       // The scan number and time are the grid's fixed columns.
       if (index.column() < kFixedColumns) return QApplication::palette().color(QPalette::Button);
-      return {};
+      return alarmCellRole(table(), index.row(), index.column(), role);
+    case Qt::ForegroundRole:
+      return alarmCellRole(table(), index.row(), index.column(), role);
     case Qt::DisplayRole: {
       const auto& rows = table().rows;
       if (index.row() >= static_cast<int>(rows.size())) return {};

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "acquisition/ui/scan_table_model.h"
 
+#include "acquisition/ui/alarm_style.h"
+
 namespace kalivor {
 
 ScanTableModel::ScanTableModel(const LiveDisplay& display, int slot, QObject* parent)
@@ -12,7 +14,11 @@ int ScanTableModel::rowCount(const QModelIndex& parent) const { return parent.is
 int ScanTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columns_; }
 
 QVariant ScanTableModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::TextAlignmentRole)) return {};
+  if (!index.isValid()) return {};
+  if (role == Qt::ForegroundRole || role == Qt::BackgroundRole) {
+    return alarmCellRole(table(), index.row(), index.column(), role);
+  }
+  if (role != Qt::DisplayRole && role != Qt::TextAlignmentRole) return {};
   if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
   const auto& rows = table().rows;
   if (index.row() >= static_cast<int>(rows.size())) return {};

@@ -51,6 +51,7 @@ KalivorApplication::~KalivorApplication() {
 void KalivorApplication::wireWindows() {
   wireScanWindows(*main_, *program_);
   wireDataTable(*main_, *program_);
+  wireStatistics(*main_, *program_);
   wireRecordWindows(*main_, *program_);
   wireAbout(*main_, *program_);
   wireChartOutput(*main_, *program_);

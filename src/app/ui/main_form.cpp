@@ -16,12 +16,14 @@
 #include <QScopedValueRollback>
 #include <QTableWidget>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <numeric>
 #include <cstdlib>
 
+#include "acquisition/ui/alarm_style.h"
 #include "acquisition/ui/follow_newest.h"
 #include "acquisition/ui/scan_table_model.h"
 #include "app/ui/connect_form.h"
@@ -135,6 +137,7 @@ void MainForm::buildMenus() {
   view->setObjectName("view");
   Record_View_Menu = action(view, "Record_View_Menu", "Record View");
   Record_Draw_Menu = action(view, "Record_Draw_Menu", "Record Draw");
+  Statistics_Menu = action(view, "Statistics_Menu", "Channel Statistics");
   QMenu* help = menuBar()->addMenu("Help");
   help->setObjectName("Help");
   About_Menu = action(help, "About_Menu", "About");
@@ -149,6 +152,7 @@ void MainForm::buildMenus() {
   connect(Stop_Reading_Menu, &QAction::triggered, this, &MainForm::StopReading_Click);
   connect(Record_View_Menu, &QAction::triggered, this, [this] { if (openRecordView) openRecordView(); });
   connect(Record_Draw_Menu, &QAction::triggered, this, [this] { if (openRecordDraw) openRecordDraw(); });
+  connect(Statistics_Menu, &QAction::triggered, this, [this] { if (openStatistics) openStatistics(); });
   connect(About_Menu, &QAction::triggered, this, [this] { if (openAbout) openAbout(); });
   connect(Exit_comm, &QAction::triggered, this, &MainForm::Exit_comm_Click);
 }
@@ -382,6 +386,13 @@ void MainForm::syncChannelGrid(int slot) {
     w->setRowHeight(r, rowHeight);
     for (int c = 0; c < 10; ++c) {
       const GridCell& cell = g.cells[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+      if (cell.alarm != AlarmMark::None) {
+        const QColor color = alarmQColor(kAlarmBackgroundColor);
+        setCell(w, r, c, toQt(cell.text), &color);
+        w->item(r, c)->setForeground(alarmQColor(kAlarmTextColor));
+        continue;
+      }
+      if (QTableWidgetItem* item = w->item(r, c)) item->setForeground(QBrush());
       if (cell.background) {
         const QColor color = toQColor(*cell.background);
         setCell(w, r, c, toQt(cell.text), &color);
@@ -433,6 +444,25 @@ void MainForm::syncFromCore() {
   if (SSTab1->currentIndex() != d.selectedTab && d.selectedTab >= 0 && d.selectedTab < 4) SSTab1->setCurrentIndex(d.selectedTab);
   syncScanControl();
   NowTimeSeconds->setText(toQt(d.NowTimeSeconds));
+  syncRunNotice();
+}
+
+void MainForm::syncRunNotice() {
+  // What the run said without stopping (another meter's record, an alarm not stored) stands in a
+  // status bar that appears with the first such note; the window grows by it, so nothing moves.
+  const auto& notices = p_.display.runNotices;
+  auto* bar = findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
+  if (notices.empty() && bar == nullptr) return;
+  if (bar == nullptr) {
+    bar = statusBar();
+    bar->setObjectName("run_notice");
+    resize(width(), height() + bar->sizeHint().height());
+  }
+  const QString text = notices.empty() ? QString() : toQt(notices.back());
+  if (bar->currentMessage() != text) bar->showMessage(text);
+  QStringList all;
+  for (const auto& n : notices) all << toQt(n);
+  bar->setToolTip(all.join('\n'));
 }
 
 bool MainForm::operationUnderWay() const { return p_.link.gate().busy(); }

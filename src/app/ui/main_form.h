@@ -61,7 +61,7 @@ class MainForm final : public QMainWindow, public RunObserver {
   // Doors to the other windows; each is set by the window that exists (nothing happens before).
   std::function<void()> openScanSettings, unloadScanSettings, openDataTable, unloadDataTable,
       openDatabaseSelection, openRecordView, openRecordDraw, openAbout, printChart, saveChart,
-      openCentralDatabase;
+      openCentralDatabase, openStatistics;
   // Runs whenever the window brings itself up to date, so the data table follows the run.
   std::function<void()> syncDataTable;
   // Runs with it, so other open windows drop choices that no longer hold (a new selection).
@@ -79,7 +79,8 @@ class MainForm final : public QMainWindow, public RunObserver {
 
   // Controls, by their names.
   QAction *Connect_to_Instrument_Menu, *Set_Scan_Control_Menu, *Start_Reading_Menu,
-      *Stop_Reading_Menu, *Keep_Logging_Menu, *Central_Database_Menu, *Record_View_Menu, *Record_Draw_Menu, *About_Menu, *Exit_comm;
+      *Stop_Reading_Menu, *Keep_Logging_Menu, *Central_Database_Menu, *Record_View_Menu, *Record_Draw_Menu, *About_Menu, *Exit_comm,
+      *Statistics_Menu;
   QPushButton *Add_Remove_Instruments_Button, *Set_Scan_Button, *StartReading, *StopReading,
       *DATATable, *RecordView, *RecordDraw, *dbSet, *PrintSet, *SaveChart;
   QTabWidget* SSTab1;
@@ -106,6 +107,7 @@ class MainForm final : public QMainWindow, public RunObserver {
   void syncEnabled();
   void syncChannelGrid(int slot);
   void syncScanControl();
+  void syncRunNotice();
   QPushButton* button(const char* name, const QString& caption);
   // Places every control for a central area of this size: at the window's own size exactly where
   // it was built; larger, the chart and the tables grow; smaller (down to the minimum), they shrink.

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "acquisition/ui/data_table.h"
+#include "acquisition/ui/live_statistics.h"
 #include "app/ui/about_form.h"
 #include "app/ui/main_form.h"
 #include "central/ui/central_dialog.h"
@@ -156,6 +157,13 @@ void wireDataTable(MainForm& main, Program& program) {
   main.syncDataTable = [window] {
     if (*window) (*window)->sync();
   };
+}
+
+void wireStatistics(MainForm& main, Program& program) {
+  auto window = std::make_shared<QPointer<Live_Statistics>>();
+  MainForm* m = &main;
+  Program* p = &program;
+  main.openStatistics = [window, m, p] { showWindow(*window, *m, *p); };
 }
 
 void wireChartOutput(MainForm& main, Program& program, ChartOutput::PrinterSource printers) {

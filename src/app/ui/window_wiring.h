@@ -16,6 +16,8 @@ class Program;
 void wireScanWindows(MainForm& main, Program& program);
 // Data table: top-most, made on first use, unloaded when the selection changes.
 void wireDataTable(MainForm& main, Program& program);
+// View → Channel Statistics: the live statistics of the run.
+void wireStatistics(MainForm& main, Program& program);
 // Database selection, record browser and record chart: each modeless, made on first use and
 // brought to the front when already open.
 void wireRecordWindows(MainForm& main, Program& program);

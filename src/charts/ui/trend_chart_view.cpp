@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "charts/ui/trend_chart_view.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -178,6 +180,23 @@ void TrendChartView::build(QWidget* host) {
   drawmain_pic = new DrawMainPic(host);
   place(drawmain_pic, kPlotLeft, kPlotTop, kPlotWidth, kPlotHeight);
   drawmain_pic->mouseMoved = [this](double x, double y) { drawmain_pic_MouseMove(x, y); };
+  // The plot's context menu chooses whose alarm limits are drawn as lines.
+  drawmain_pic->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* limitGroup = new QActionGroup(drawmain_pic);
+  LimitLinesCursor = new QAction("Limit lines of the channel under the cursor", limitGroup);
+  LimitLinesAll = new QAction("Limit lines of all channels", limitGroup);
+  for (QAction* a : {LimitLinesCursor, LimitLinesAll}) {
+    a->setCheckable(true);
+    drawmain_pic->addAction(a);
+  }
+  LimitLinesCursor->setObjectName("LimitLinesCursor");
+  LimitLinesAll->setObjectName("LimitLinesAll");
+  LimitLinesCursor->setChecked(chart_.limitLines == LimitLineMode::CursorChannel);
+  LimitLinesAll->setChecked(chart_.limitLines == LimitLineMode::AllChannels);
+  QObject::connect(LimitLinesAll, &QAction::toggled, this, [this](bool all) {
+    chart_.setLimitLineMode(all ? LimitLineMode::AllChannels : LimitLineMode::CursorChannel);
+    sync();
+  });
 
   row_stat = new QLabel(host);
   row_stat->setObjectName("row_stat");

@@ -16,6 +16,7 @@
 #include "charts/trend_chart.h"
 #include "charts/ui/qpainter_canvas.h"
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -101,6 +102,9 @@ class TrendChartView final : public QObject {
   QPushButton* Command6 = nullptr;  // hidden: "Re_draw"
   // Change_White_Graph, Change_WhiteGrid_Graph, Change_Black_Graph, Change_Black_Grid_Graph.
   std::array<QPushButton*, 4> schemeButtons{};
+  // The plot's context menu: limit lines of the channel under the cursor (default) or of all.
+  QAction* LimitLinesCursor = nullptr;
+  QAction* LimitLinesAll = nullptr;
 
  private:
   void build(QWidget* host);

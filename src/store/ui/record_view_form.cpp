@@ -312,10 +312,11 @@ Record_Statistics::Record_Statistics(Program& program, QWidget* parent)
   stat_grid->setObjectName("stat_grid");
   stat_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   stat_grid->verticalHeader()->hide();
-  stat_grid->setColumnCount(13);
-  stat_grid->setHorizontalHeaderLabels({"Channel", "Count", "Last", "Min", "Max", "Mean",
-                                        "Std Dev", "Min Time", "Max Time", "Blank", "Overload",
-                                        "Text", "Unit"});
+  QStringList captions = {"Channel"};
+  for (const char* c : store::kStatisticsCaptions) captions << c;
+  captions << "Unit";
+  stat_grid->setColumnCount(static_cast<int>(captions.size()));
+  stat_grid->setHorizontalHeaderLabels(captions);
   grid->addWidget(stat_grid, 1, 0, 1, 5);
   resize(px(15000), px(6000));
 }
@@ -344,13 +345,9 @@ void Record_Statistics::stat_compute_Click() {
     const auto i = static_cast<std::size_t>(c - 1);
     const store::ChannelStatistics& s = stats.channels[i];
     if (!s.any()) continue;
-    const bool numbers = s.count() > 0;
-    auto value = [&](double v) { return numbers ? numberToText(v) : std::string("-"); };
-    const std::vector<std::string> cells = {
-        "CH " + std::to_string(c), std::to_string(s.count()), value(s.last()), value(s.min()),
-        value(s.max()), value(s.mean()), value(s.standardDeviation()),
-        numbers ? s.minTime() : "-", numbers ? s.maxTime() : "-", std::to_string(s.blanks()),
-        std::to_string(s.overloads()), std::to_string(s.notNumbers()), stats.units[i]};
+    std::vector<std::string> cells = {"CH " + std::to_string(c)};
+    for (const std::string& t : store::statisticsTexts(s)) cells.push_back(t);
+    cells.push_back(stats.units[i]);
     const int row = stat_grid->rowCount();
     stat_grid->insertRow(row);
     for (std::size_t k = 0; k < cells.size(); ++k) {
