@@ -98,6 +98,28 @@ TEST_F(ApplyTest, TemperatureChannelsSendTransducerAndType) {
   EXPECT_EQ(rig.meter(1).transducer(5), "FRTD");
 }
 
+// A meter reconnected during a run is set up again from its applied setup: exactly what Apply
+// sent it, 4-wire partners, current and temperature channels and switched-off channels included.
+TEST_F(ApplyTest, AnAppliedSetupGivesBackTheCommandsApplySent) {
+  load(2);
+  ASSERT_TRUE(editor.changeFunction(1, "4W").accepted);
+  ASSERT_TRUE(editor.changeFunction(6, "DCI").accepted);
+  editor.clickEnable(4, false);
+  editor.showInstrument(1, access());
+  ASSERT_TRUE(editor.changeFunction(4, "TEMP").accepted);
+  editor.working().channel[1][4].TEMP_TCO = "PT385";
+  rig.clearReceived();  // the second meter's read-back
+  ASSERT_TRUE(apply().completed);
+  for (std::size_t s = 0; s < 2; ++s) {
+    std::vector<std::string> sentCommands;
+    for (const auto& m : sent(s)) sentCommands.push_back(m.substr(0, m.size() - 1));  // line feed
+    EXPECT_EQ(appliedSetupCommands(rig.tables.setup[s], rig.tables.channel[s]), sentCommands) << "slot " << s;
+  }
+  const auto again = appliedSetupCommands(rig.tables.setup[0], rig.tables.channel[0]);
+  EXPECT_NE(std::find(again.begin(), again.end(), "rout:scan:func 7,\"VOLT\""), again.end());
+  EXPECT_NE(std::find(again.begin(), again.end(), "rout:scan:func 5,\"NONE\""), again.end());
+}
+
 TEST_F(ApplyTest, StopBeforeStartIsRefusedEqualTimesAreAccepted) {
   load(2);
   ScanSetup& s = editor.working().setup[1];
