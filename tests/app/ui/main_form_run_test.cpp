@@ -9,6 +9,8 @@
 #include <QTableView>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "app/ui/main_form.h"
 #include "support/ui/main_form_rig.h"
@@ -54,6 +56,50 @@ TEST_F(MainFormRun, KeepLoggingIsAnOptionOfTheOperationMenuOffByDefault) {
   EXPECT_TRUE(program->run.keepGoing);
   a->trigger();
   EXPECT_FALSE(program->run.keepGoing);
+}
+
+// The first meter is unplugged after 150 messages and plugged back 45 s later.
+struct MainFormKeepGoing : testing::MainFormRig {
+  static std::vector<sim::SimInstrumentConfig> meters() {
+    auto m = sim::defaultInstruments();
+    m[0].fault = "drop-after:150:back-after:45";
+    return m;
+  }
+  MainFormKeepGoing() : MainFormRig(meters()) {}
+};
+
+TEST_F(MainFormKeepGoing, WithTheOptionTickedALostMeterIsShownReconnectingAndLogsOn) {
+  connectRows({0, 1});
+  form->findChild<QAction*>("Keep_Logging_Menu")->trigger();
+  for (int d = 0; d < 2; ++d) {
+    program->tables.setup[static_cast<std::size_t>(d)].scanCount_Status = 2;
+    program->tables.setup[static_cast<std::size_t>(d)].ScanTime = "1";
+  }
+  program->tables.DatabaseName[0] = "Record1";
+  QString shownWhileAway;
+  double scansWhenBack = 0;
+  bool stopped = false;
+  onPump = [&](std::int64_t) {
+    const auto condition = program->run.condition(0);
+    if (condition == RunController::MeterCondition::Reconnecting) shownWhileAway = form->SSTab1->tabText(0);
+    if (!shownWhileAway.isEmpty() && condition == RunController::MeterCondition::Healthy && scansWhenBack == 0)
+      scansWhenBack = program->tables.ScansDone[0];
+    if (!stopped && scansWhenBack > 0 && program->tables.ScansDone[0] >= scansWhenBack + 5) {
+      stopped = true;  // Stop itself pumps events
+      QTest::mouseClick(form->StopReading, Qt::LeftButton);
+    }
+  };
+  QTest::mouseClick(form->StartReading, Qt::LeftButton);
+  EXPECT_FALSE(program->run.running());
+  EXPECT_EQ(shownWhileAway, "SIM0001 -- 20ch (reconnecting)");
+  EXPECT_EQ(form->SSTab1->tabText(0), "SIM0001 -- 20ch");
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"End of Job."});
+  EXPECT_TRUE(form->StartReading->isEnabled());
+  const std::string log = [&] {
+    std::ifstream in(folder / "db" / "kalivor-run.log");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }();
+  EXPECT_NE(log.find("\tSIM0001 -- 20ch\treconnected\n"), std::string::npos) << log;
 }
 
 TEST_F(MainFormRun, WithoutNestedEventLoopsTheRunStillEndsAndTheWindowShowsIt) {
