@@ -604,6 +604,28 @@ TEST_F(KeepGoing, StopDuringAReconnectionTryEndsTheRunAtOnce) {
   for (int d = 0; d < 2; ++d) EXPECT_FALSE(rig.records.open[static_cast<std::size_t>(d)]);
 }
 
+TEST_F(KeepGoing, AMeterThatNeverComesBackFinishesAtTheStopTimeAndTheRunEnds) {
+  for (std::size_t m = 0; m < 2; ++m) setFunctions(rig, m, 20, "VOLT", 2);
+  byStop(2, "1");
+  const LocalMs start = rig.clock.now();
+  for (int d = 0; d < 2; ++d) {
+    rig.tables.setup[static_cast<std::size_t>(d)].StopAtTime = 1;
+    rig.tables.setup[static_cast<std::size_t>(d)].StopTime = formatDateTime(start + 600 * 1000);
+  }
+  rig.meter(0).setFault("drop-after:30");  // gone for good; the resource still opens
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  EXPECT_GE(rig.clock.now() - start, 600 * 1000);
+  EXPECT_LT(rig.clock.now() - start, 602 * 1000);
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  // Some twenty tries failed the same way: said once.
+  EXPECT_EQ(events.of(0), (std::vector<std::string>{"Timeout: link lost",
+                                                     "not reconnected: no answer to its identification (link lost)"}));
+  EXPECT_EQ(rig.run.condition(0), RunController::MeterCondition::Failed);
+  EXPECT_TRUE(rig.run.instrumentFailed());
+  EXPECT_GT(rows(1), 500u);  // the other went on to its stop time
+}
+
 TEST_F(KeepGoing, TwentyFourHoursWithOneMeterLostThreeTimesStoreEveryScanOfTheOthers) {
   for (std::size_t m = 0; m < 4; ++m) setFunctions(rig, m, 20, "VOLT", 2);
   byStop(4, "60");
