@@ -171,6 +171,43 @@ struct TidyChannel {
   bool skip = false;  // the run measured nothing on it
 };
 
+// A reading that is already a plain decimal number, as meters send them ("+1.234560E-03", "-0.5"):
+// optional sign, digits with at most one point, optional exponent; no blanks, nothing else. Such
+// a text is itself the value column of an unscaled channel, with no conversion there and back.
+// Large magnitudes are left to the full check, which tells the overload value apart.
+bool plainDecimal(std::string_view t) {
+  std::size_t i = 0;
+  const std::size_t n = t.size();
+  if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t digits = 0, leading = 0;  // all mantissa digits, and those before the point
+  bool point = false, significant = false;
+  for (; i < n; ++i) {
+    const char c = t[i];
+    if (c >= '0' && c <= '9') {
+      ++digits;
+      significant = significant || c != '0';
+      if (!point && significant) ++leading;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0) return false;
+  int exponent = 0;
+  if (i < n && (t[i] == 'E' || t[i] == 'e')) {
+    ++i;
+    bool negative = false;
+    if (i < n && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+    const std::size_t start = i;
+    for (; i < n && t[i] >= '0' && t[i] <= '9' && i - start < 4; ++i) exponent = exponent * 10 + (t[i] - '0');
+    if (i == start) return false;
+    if (negative) exponent = -exponent;
+  }
+  // Below 10^30 it is no overload (9.9E+37) and no infinity; tiny values are fine as written.
+  return i == n && static_cast<int>(leading) + exponent < 30;
+}
+
 StoreStatus exportTidyRows(ScanCursor& cursor, std::FILE* out, const std::string& outName,
                            bool titleLine, std::int64_t& written) {
   std::string buffer;
@@ -211,6 +248,17 @@ StoreStatus exportTidyRows(ScanCursor& cursor, std::FILE* out, const std::string
       const TidyChannel& t = channels[static_cast<std::size_t>(c)];
       if (t.skip) continue;
       const std::string_view raw = cursor.channel(c);
+      if (t.info == nullptr && plainDecimal(raw)) {
+        buffer += time;
+        buffer += t.middle;
+        buffer += raw;
+        buffer += ',';
+        buffer += t.unit;
+        buffer += ',';
+        buffer += raw;  // a plain number needs no quoting
+        buffer += "\r\n";
+        continue;
+      }
       double v = 0;
       const ReadingKind kind = classifyReading(raw, v);
       if (kind == ReadingKind::Blank) continue;  // no reading

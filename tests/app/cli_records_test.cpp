@@ -174,7 +174,7 @@ TEST_F(CliCommands, TidyExportReadsBackAsOneRowPerReading) {
   EXPECT_EQ(python(out.str(), "(lambda r: (len(r), r[0], r[1], r[-1]))"
                               "(list(csv.reader(text.splitlines())))"),
             "(41, ['time', 'serial', 'channel', 'function', 'value', 'unit', 'raw'], "
-            "['t0', '', '1', '', '0.1', '', '0.1'], ['t1', '', '20', '', '1.2', '', '1.20'])\n");
+            "['t0', '', '1', '', '0.1', '', '0.1'], ['t1', '', '20', '', '1.20', '', '1.20'])\n");
 
   // The default stays the CSV of before.
   const fs::path a = folder.root() / "a.csv";

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <random>
+#include <sstream>
 
 #include "store/csv_export.h"
 #include "store/record_meta.h"
@@ -247,14 +248,45 @@ TEST_F(Exporting, TidyWritesOneLinePerReadingOfAnOldRecord) {
   std::int64_t scans = 0;
   EXPECT_EQ(exported(tidy, &scans),
             "time,serial,channel,function,value,unit,raw\r\n"
-            "2026-12-09T10:00:00,,1,,1,,+1.000000E+00\r\n"
+            "2026-12-09T10:00:00,,1,,+1.000000E+00,,+1.000000E+00\r\n"
             "2026-12-09T10:00:00,,2,,2,,2\r\n"
             "2026-12-09T10:00:00,,3,,,,OPEN\r\n"
             "2026-12-09T10:00:00,,4,,,,+9.9E+37\r\n"
-            "2026-12-09T10:00:01,,1,,2.5,,+2.500000E+00\r\n"
+            "2026-12-09T10:00:01,,1,,+2.500000E+00,,+2.500000E+00\r\n"
             "2026-12-09T10:00:01,,2,,,,\"x,\"\"y\"\"\"\r\n"
             "2026-12-09T10:00:01,,3,,-0.5,,-0.5\r\n");
   EXPECT_EQ(scans, 2);
+}
+
+// An unscaled reading that is already a plain number is its own value; anything else is read as a
+// number first, so blanks, overloads near and far, and malformed texts come out as before.
+TEST(TidyValues, PlainNumbersAreReusedAndEverythingElseIsChecked) {
+  TempDataFolder folder;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"+1.234500E-03", "+1.234500E-03"}, {"-0.5", "-0.5"}, {".5", ".5"}, {"7.", "7."},
+      {"1E-300", "1E-300"}, {"1E+28", "1E+28"}, {"1E+29", "1e+29"}, {" 2.5 ", "2.5"},
+      {"+9.9E+37", ""}, {"-9.90000E+37", ""}, {"99999999999999999999999999999999", "1e+32"},
+      {std::string(40, '9'), ""},
+      {"1E", ""}, {"1.2.3", ""}, {"1E+00001", "10"}, {"+", ""}, {"-.", ""}, {"0x10", ""}};
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& c : cases) rows.push_back({c.first});
+  const auto record = writeRows(folder, "Record1", rows);
+  ExportOptions tidy;
+  tidy.format = ExportFormat::Tidy;
+  const auto file = folder.root() / "out.csv";
+  ASSERT_TRUE(exportRecord(record, file, tidy).ok());
+  std::istringstream lines(test::readFile(file));
+  std::string line;
+  std::getline(lines, line);  // title
+  for (const auto& c : cases) {
+    ASSERT_TRUE(std::getline(lines, line)) << c.first;
+    // time,serial,channel,function,value,unit,raw
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    for (std::string f; std::getline(split, f, ',');) fields.push_back(f);
+    ASSERT_GE(fields.size(), 5u) << line;
+    EXPECT_EQ(fields[4], c.second) << c.first;
+  }
 }
 
 TEST_F(Exporting, TidyScalesDescribedChannelsAndLeavesOutUnmeasuredOnes) {
