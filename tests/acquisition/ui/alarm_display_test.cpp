@@ -100,6 +100,10 @@ TEST_F(AlarmDisplay, ScaledValueWithItsUnitAndTheAlarmMarkAppearWhereverReadings
   EXPECT_EQ(view.Text3->text(), "CH 2");
   // CH2 has no limits: nothing drawn for the channel under the cursor.
   EXPECT_TRUE(chart.limitLineYs().empty());
+  view.LimitLinesAll->trigger();
+  QCoreApplication::sendEvent(view.drawmain_pic, &move);
+  form->syncFromCore();
+  testing::screenshot(*form, "main_window_alarm");
 }
 
 TEST_F(AlarmDisplay, LimitLinesFollowTheCursorChannelOrShowForAllChannels) {
