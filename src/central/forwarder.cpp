@@ -27,9 +27,10 @@ std::string jsonNumber(const std::optional<double>& v) {
 }
 
 // The record's channels as the runs table's JSON: one object per channel.
-std::string channelsJson(const std::vector<LocalChannel>& channels) {
+std::string channelsJson(const std::vector<const store::ChannelRow*>& channels) {
   std::string out = "[";
-  for (const LocalChannel& c : channels) {
+  for (const store::ChannelRow* row : channels) {
+    const store::ChannelInfo& c = row->info;
     if (out.size() > 1) out += ',';
     out += "{\"channel\":" + std::to_string(c.channel) +
            ",\"function\":" + jsonString(c.function) +
@@ -181,38 +182,37 @@ void Forwarder::countOnly(const std::string& fileName, RecordForwardStatus& st) 
   }
 }
 
-bool Forwarder::sendRuns(LocalRecord& record, const std::string& fileName,
-                         const Progress& progress, const std::vector<LocalRun>& runs,
-                         const std::set<std::int64_t>& needed, std::string& error) {
+bool Forwarder::sendRuns(const std::string& fileName, const Progress& progress,
+                         const store::RecordMeta& meta, const std::set<std::int64_t>& needed,
+                         std::string& error) {
   auto& known = runsOf(progress.recordUid);
-  auto upsert = [&](const LocalRun* run, std::int64_t runId) -> bool {
-    std::vector<LocalChannel> channels;
-    if (run != nullptr && !record.channels(runId, channels)) {
-      error = record.error();
-      return false;
-    }
+  auto upsert = [&](const store::RunRow* run, std::int64_t runId) -> bool {
+    std::vector<const store::ChannelRow*> channels;
+    if (run != nullptr) channels = meta.channelsOf(runId);
     std::string json = channelsJson(channels);
     std::string sent = fileName + '\x1f' + json;
+    std::optional<std::int64_t> cardCode;
+    if (run != nullptr && run->info.cardCode) cardCode = *run->info.cardCode;
     if (run != nullptr) {
-      for (const std::string* s : {&run->startTime, &run->endTime, &run->programVersion,
-                                   &run->resource, &run->identity, &run->serial,
-                                   &run->cardDescription, &run->setupIni}) {
+      for (const std::string* s : {&run->info.startTime, &run->endTime,
+                                   &run->info.programVersion, &run->info.resource,
+                                   &run->info.identity, &run->info.serial,
+                                   &run->info.cardDescription, &run->info.setupIni}) {
         sent += '\x1f' + *s;
       }
       sent += '\x1f' + optNumber(run->firstNum).value_or("") + '\x1f' +
-              optNumber(run->lastNum).value_or("") + '\x1f' +
-              optNumber(run->cardCode).value_or("");
+              optNumber(run->lastNum).value_or("") + '\x1f' + optNumber(cardCode).value_or("");
     }
     if (auto it = known.find(runId); it != known.end() && it->second.sent == sent) return true;
 
     std::optional<std::string> instrument;
-    if (run != nullptr && (!run->serial.empty() || !run->identity.empty())) {
+    if (run != nullptr && (!run->info.serial.empty() || !run->info.identity.empty())) {
       PgResult r = conn_.exec(
           "INSERT INTO instruments (serial, identity, card_code, card_description)"
           " VALUES ($1, $2, $3, $4) ON CONFLICT (serial, identity, card_code)"
           " DO UPDATE SET card_description = EXCLUDED.card_description RETURNING id",
-          {run->serial, run->identity, std::to_string(run->cardCode.value_or(0)),
-           run->cardDescription});
+          {run->info.serial, run->info.identity, std::to_string(cardCode.value_or(0)),
+           run->info.cardDescription});
       if (!r) {
         error = conn_.error();
         return false;
@@ -224,10 +224,11 @@ bool Forwarder::sendRuns(LocalRecord& record, const std::string& fileName,
     if (run != nullptr) {
       params.insert(params.end(),
                     {optNumber(run->firstNum), optNumber(run->lastNum),
-                     utcTimestamp(run->startTime), utcTimestamp(run->endTime),
-                     optText(run->programVersion), optText(run->resource),
-                     optText(run->identity), optText(run->serial), optNumber(run->cardCode),
-                     optText(run->cardDescription), optText(run->setupIni), json});
+                     utcTimestamp(run->info.startTime), utcTimestamp(run->endTime),
+                     optText(run->info.programVersion), optText(run->info.resource),
+                     optText(run->info.identity), optText(run->info.serial),
+                     optNumber(cardCode), optText(run->info.cardDescription),
+                     optText(run->info.setupIni), json});
     } else {
       params.resize(16);
       params.push_back(json);
@@ -253,14 +254,15 @@ bool Forwarder::sendRuns(LocalRecord& record, const std::string& fileName,
     RunInfo info;
     info.sent = std::move(sent);
     info.ref = static_cast<std::int64_t>(leadingNumber(cell(r.get(), 0, 0)));
-    for (const LocalChannel& c : channels) {
+    for (const store::ChannelRow* row : channels) {
+      const store::ChannelInfo& c = row->info;
       if (c.scaleM) info.scale[c.channel] = {*c.scaleM, c.scaleB.value_or(0.0)};
       if (auto u = readingUnit(c.function, c.unitLabel)) info.unit[c.channel] = *u;
     }
     known[runId] = std::move(info);
     return true;
   };
-  for (const LocalRun& run : runs) {
+  for (const store::RunRow& run : meta.runs) {
     if (!upsert(&run, run.runId)) return false;
   }
   if (needed.count(kLegacyRunId) != 0 && known.count(kLegacyRunId) == 0) {
@@ -269,7 +271,8 @@ bool Forwarder::sendRuns(LocalRecord& record, const std::string& fileName,
   return true;
 }
 
-bool Forwarder::sendBatch(const std::vector<LocalScan>& scans, const std::vector<LocalRun>& runs,
+bool Forwarder::sendBatch(const std::vector<LocalScan>& scans,
+                          const std::vector<store::RunRow>& runs,
                           const Progress& progress, std::string& error) {
   auto& known = runsOf(progress.recordUid);
   std::string data;
@@ -324,26 +327,26 @@ bool Forwarder::sendBatch(const std::vector<LocalScan>& scans, const std::vector
 }
 
 Forwarder::Outcome Forwarder::sendAlarms(LocalRecord& record, const std::string& fileName,
-                                         Progress& progress, const std::vector<LocalRun>& runs,
+                                         Progress& progress, const store::RecordMeta& meta,
                                          std::string& error) {
-  std::vector<LocalAlarm> alarms;
-  if (!record.alarms(progress.alarmFrom, alarms)) {
-    error = record.error();
-    return Outcome::LocalFailure;
+  std::vector<const store::AlarmRow*> alarms;
+  for (const store::AlarmRow& a : meta.alarms) {
+    if (a.id >= progress.alarmFrom) alarms.push_back(&a);
   }
   if (alarms.empty()) return Outcome::Sent;
   std::set<std::int64_t> needed;
-  for (const LocalAlarm& a : alarms) {
-    const bool described = std::any_of(runs.begin(), runs.end(),
-                                       [&](const LocalRun& r) { return r.runId == a.runId; });
-    needed.insert(described ? a.runId : kLegacyRunId);
+  for (const store::AlarmRow* a : alarms) {
+    const bool described = std::any_of(meta.runs.begin(), meta.runs.end(),
+                                       [&](const store::RunRow& r) { return r.runId == a->runId; });
+    needed.insert(described ? a->runId : kLegacyRunId);
   }
-  if (!sendRuns(record, fileName, progress, runs, needed, error)) return Outcome::ServerFailure;
+  if (!sendRuns(fileName, progress, meta, needed, error)) return Outcome::ServerFailure;
   auto& known = runsOf(progress.recordUid);
   bool ok = conn_.run("BEGIN");
-  std::int64_t nextFrom = alarms.back().id + 1;
-  for (const LocalAlarm& a : alarms) {
+  std::int64_t nextFrom = alarms.back()->id + 1;
+  for (const store::AlarmRow* alarm : alarms) {
     if (!ok) break;
+    const store::AlarmRow& a = *alarm;
     const auto it = known.find(a.runId);
     const RunInfo& info = it != known.end() ? it->second : known.at(kLegacyRunId);
     ok = static_cast<bool>(conn_.exec(
@@ -351,9 +354,10 @@ Forwarder::Outcome Forwarder::sendAlarms(LocalRecord& record, const std::string&
         " limit_value, cleared_scan, cleared_time) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9,"
         " $10) ON CONFLICT (run_ref, alarm_id) DO UPDATE SET cleared_scan ="
         " EXCLUDED.cleared_scan, cleared_time = EXCLUDED.cleared_time",
-        {std::to_string(info.ref), std::to_string(a.id), optNumber(a.channel), optNumber(a.num),
-         utcTimestamp(a.time), optNumber(a.value), optText(a.limitKind),
-         optNumber(a.limitValue), optNumber(a.clearedNum), utcTimestamp(a.clearedTime)}));
+        {std::to_string(info.ref), std::to_string(a.id), std::to_string(a.channel),
+         std::to_string(a.num), utcTimestamp(a.time), optNumber(std::optional<double>(a.value)),
+         optText(a.limitKind), optNumber(std::optional<double>(a.limitValue)),
+         optNumber(a.clearedNum), utcTimestamp(a.clearedTime)}));
     // An alarm still open may yet be cleared: it is looked at again next time.
     if (!a.clearedNum && a.clearedTime.empty()) nextFrom = std::min(nextFrom, a.id);
   }
@@ -414,9 +418,10 @@ Forwarder::Outcome Forwarder::forwardRecord(const std::string& fileName,
       p.lastNum = 0;
     }
   }
-  std::vector<LocalRun> runs;
-  if (!rec.runs(runs)) return localFailure();
-  if (!runs.empty()) st.serial = runs.back().serial;
+  store::RecordMeta meta;
+  if (!rec.meta(meta)) return localFailure();
+  const std::vector<store::RunRow>& runs = meta.runs;
+  if (!runs.empty()) st.serial = runs.back().info.serial;
 
   std::string error;
   auto serverFailure = [&] {
@@ -425,7 +430,7 @@ Forwarder::Outcome Forwarder::forwardRecord(const std::string& fileName,
     if (rec.countAfter(p.lastRowid, waiting)) st.waiting = waiting;
     return Outcome::ServerFailure;
   };
-  if (!sendRuns(rec, fileName, p, runs, {}, error)) return serverFailure();
+  if (!sendRuns(fileName, p, meta, {}, error)) return serverFailure();
   std::vector<LocalScan> scans;
   while (!stop_) {
     std::int64_t skipped = 0;
@@ -435,7 +440,7 @@ Forwarder::Outcome Forwarder::forwardRecord(const std::string& fileName,
     for (const LocalScan& s : scans) {
       if (s.num != 0) needed.insert(runOfScan(runs, s.num));
     }
-    if (!sendRuns(rec, fileName, p, runs, needed, error)) return serverFailure();
+    if (!sendRuns(fileName, p, meta, needed, error)) return serverFailure();
     if (!sendBatch(scans, runs, p, error)) return serverFailure();
     p.lastRowid = scans.back().rowid;
     p.lastNum = scans.back().num;
@@ -446,7 +451,7 @@ Forwarder::Outcome Forwarder::forwardRecord(const std::string& fileName,
     std::lock_guard lock(statusMutex_);
     status_.scansSent += sent;
   }
-  if (const Outcome o = sendAlarms(rec, fileName, p, runs, error); o != Outcome::Sent) {
+  if (const Outcome o = sendAlarms(rec, fileName, p, meta, error); o != Outcome::Sent) {
     if (o == Outcome::ServerFailure) return serverFailure();
     st.lastError = error;
     return o;

@@ -104,13 +104,13 @@ class Forwarder {
 
   bool ensureConnected();
   Outcome forwardRecord(const std::string& fileName, RecordForwardStatus& st);
-  bool sendRuns(LocalRecord& record, const std::string& fileName, const Progress& progress,
-                const std::vector<LocalRun>& runs, const std::set<std::int64_t>& needed,
+  bool sendRuns(const std::string& fileName, const Progress& progress,
+                const store::RecordMeta& meta, const std::set<std::int64_t>& needed,
                 std::string& error);
-  bool sendBatch(const std::vector<LocalScan>& scans, const std::vector<LocalRun>& runs,
+  bool sendBatch(const std::vector<LocalScan>& scans, const std::vector<store::RunRow>& runs,
                  const Progress& progress, std::string& error);
   Outcome sendAlarms(LocalRecord& record, const std::string& fileName, Progress& progress,
-                     const std::vector<LocalRun>& runs, std::string& error);
+                     const store::RecordMeta& meta, std::string& error);
   void countOnly(const std::string& fileName, RecordForwardStatus& st);
   void pause(std::uint32_t ms);
   // Writes the progress into the record, or keeps it here while the run holds the record.

@@ -253,110 +253,16 @@ bool LocalRecord::countAfter(std::int64_t afterRowid, std::int64_t& count) {
   return true;
 }
 
-bool LocalRecord::runs(std::vector<LocalRun>& out) {
-  out.clear();
-  bool has = false;
-  if (!hasTable("RUNS", has)) return false;
-  if (!has) return true;
-  Stmt q;
-  if (sqlite3_prepare_v2(db_,
-                         "SELECT run_id, first_num, last_num, start_time, end_time,"
-                         " program_version, resource, identity, serial, card_code,"
-                         " card_description, setup_ini FROM RUNS ORDER BY run_id",
-                         -1, &q.s_, nullptr) != SQLITE_OK) {
-    return fail("read the runs of");
-  }
-  int rc;
-  while ((rc = sqlite3_step(q.s_)) == SQLITE_ROW) {
-    LocalRun r;
-    r.runId = sqlite3_column_int64(q.s_, 0);
-    r.firstNum = optInt(q.s_, 1);
-    r.lastNum = optInt(q.s_, 2);
-    r.startTime = text(q.s_, 3);
-    r.endTime = text(q.s_, 4);
-    r.programVersion = text(q.s_, 5);
-    r.resource = text(q.s_, 6);
-    r.identity = text(q.s_, 7);
-    r.serial = text(q.s_, 8);
-    r.cardCode = optInt(q.s_, 9);
-    r.cardDescription = text(q.s_, 10);
-    r.setupIni = text(q.s_, 11);
-    // Run 0 is the legacy run of scans no described run covers.
-    if (r.runId != kLegacyRunId) out.push_back(std::move(r));
-  }
-  if (rc != SQLITE_DONE) return fail("read the runs of");
+bool LocalRecord::meta(store::RecordMeta& out) {
+  if (store::detail::loadMeta(db_, out) != SQLITE_OK) return fail("read the description of");
+  std::erase_if(out.runs, [](const store::RunRow& r) { return r.runId == kLegacyRunId; });
   return true;
 }
 
-bool LocalRecord::channels(std::int64_t runId, std::vector<LocalChannel>& out) {
-  out.clear();
-  bool has = false;
-  if (!hasTable("CHANNELS", has)) return false;
-  if (!has) return true;
-  Stmt q;
-  if (sqlite3_prepare_v2(db_,
-                         "SELECT channel, function, sensor_type, shunt_ohms, offset_current,"
-                         " scale_m, scale_b, unit_label, alarm_low, alarm_high FROM CHANNELS"
-                         " WHERE run_id=?1 ORDER BY channel",
-                         -1, &q.s_, nullptr) != SQLITE_OK) {
-    return fail("read the channels of");
-  }
-  sqlite3_bind_int64(q.s_, 1, runId);
-  int rc;
-  while ((rc = sqlite3_step(q.s_)) == SQLITE_ROW) {
-    LocalChannel c;
-    c.channel = static_cast<int>(sqlite3_column_int64(q.s_, 0));
-    c.function = text(q.s_, 1);
-    c.sensorType = text(q.s_, 2);
-    c.shuntOhms = optReal(q.s_, 3);
-    c.offsetCurrent = optReal(q.s_, 4);
-    c.scaleM = optReal(q.s_, 5);
-    c.scaleB = optReal(q.s_, 6);
-    c.unitLabel = text(q.s_, 7);
-    c.alarmLow = optReal(q.s_, 8);
-    c.alarmHigh = optReal(q.s_, 9);
-    out.push_back(std::move(c));
-  }
-  if (rc != SQLITE_DONE) return fail("read the channels of");
-  return true;
-}
-
-bool LocalRecord::alarms(std::int64_t fromId, std::vector<LocalAlarm>& out) {
-  out.clear();
-  bool has = false;
-  if (!hasTable("ALARMS", has)) return false;
-  if (!has) return true;
-  Stmt q;
-  if (sqlite3_prepare_v2(db_,
-                         "SELECT id, run_id, channel, num, time, value, limit_kind, limit_value,"
-                         " cleared_num, cleared_time FROM ALARMS WHERE id >= ?1 ORDER BY id",
-                         -1, &q.s_, nullptr) != SQLITE_OK) {
-    return fail("read the alarms of");
-  }
-  sqlite3_bind_int64(q.s_, 1, fromId);
-  int rc;
-  while ((rc = sqlite3_step(q.s_)) == SQLITE_ROW) {
-    LocalAlarm a;
-    a.id = sqlite3_column_int64(q.s_, 0);
-    a.runId = optInt(q.s_, 1).value_or(kLegacyRunId);
-    a.channel = optInt(q.s_, 2);
-    a.num = optInt(q.s_, 3);
-    a.time = text(q.s_, 4);
-    a.value = optReal(q.s_, 5);
-    a.limitKind = text(q.s_, 6);
-    a.limitValue = optReal(q.s_, 7);
-    a.clearedNum = optInt(q.s_, 8);
-    a.clearedTime = text(q.s_, 9);
-    out.push_back(std::move(a));
-  }
-  if (rc != SQLITE_DONE) return fail("read the alarms of");
-  return true;
-}
-
-std::int64_t runOfScan(const std::vector<LocalRun>& runs, std::int64_t num) {
+std::int64_t runOfScan(const std::vector<store::RunRow>& runs, std::int64_t num) {
   std::int64_t best = kLegacyRunId;
   std::int64_t bestFirst = 0;
-  for (const LocalRun& r : runs) {
+  for (const store::RunRow& r : runs) {
     if (r.firstNum && *r.firstNum <= num && (best == kLegacyRunId || *r.firstNum >= bestFirst)) {
       best = r.runId;
       bestFirst = *r.firstNum;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "store/record_meta.h"
+
 namespace kalivor::central {
 
 inline constexpr int kChannels = 20;
@@ -24,29 +26,6 @@ struct LocalScan {
   std::int64_t num = 0;
   std::string time;
   std::array<std::string, kChannels> channels;
-};
-
-// A row of RUNS (a record from before runs were described has none: see legacyRun).
-struct LocalRun {
-  std::int64_t runId = 0;
-  std::optional<std::int64_t> firstNum, lastNum;
-  std::string startTime, endTime, programVersion, resource, identity, serial;
-  std::optional<std::int64_t> cardCode;
-  std::string cardDescription, setupIni;
-};
-
-struct LocalChannel {
-  int channel = 0;
-  std::string function, sensorType, unitLabel;
-  std::optional<double> shuntOhms, offsetCurrent, scaleM, scaleB, alarmLow, alarmHigh;
-};
-
-struct LocalAlarm {
-  std::int64_t id = 0;
-  std::int64_t runId = 0;
-  std::optional<std::int64_t> channel, num, clearedNum;
-  std::string time, limitKind, clearedTime;
-  std::optional<double> value, limitValue;
 };
 
 // What the file remembers about forwarding to one central database.
@@ -87,9 +66,9 @@ class LocalRecord {
   bool countAfter(std::int64_t afterRowid, std::int64_t& count);
 
   bool hasTable(const char* name, bool& has);
-  bool runs(std::vector<LocalRun>& out);
-  bool channels(std::int64_t runId, std::vector<LocalChannel>& out);
-  bool alarms(std::int64_t fromId, std::vector<LocalAlarm>& out);
+  // What the record says of its runs, their channels and alarms, read as every reader of records
+  // reads it; run 0 (the scans no described run covers) is left out of the runs.
+  bool meta(store::RecordMeta& out);
 
  private:
   bool fail(const std::string& action);
@@ -105,6 +84,8 @@ inline constexpr std::int64_t kLegacyRunId = 0;
 
 // The run scan `num` belongs to: the described run with the greatest first scan at or below it,
 // else the legacy run.
-std::int64_t runOfScan(const std::vector<LocalRun>& runs, std::int64_t num);
+// Unlike RecordMeta::runOf, a scan past a run's last scan still belongs to it: the central store
+// keys scans by their run, so this rule must stay as scans were always sent.
+std::int64_t runOfScan(const std::vector<store::RunRow>& runs, std::int64_t num);
 
 }  // namespace kalivor::central

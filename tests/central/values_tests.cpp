@@ -54,14 +54,16 @@ TEST_F(CentralValues, UnitsComeFromTheLabelElseTheFunction) {
 }
 
 TEST_F(CentralValues, ScansBelongToTheLatestRunStartedAtOrBeforeThem) {
-  std::vector<LocalRun> runs(2);
+  std::vector<store::RunRow> runs(2);
   runs[0].runId = 1;
   runs[0].firstNum = 11;
+  runs[0].lastNum = 25;  // scans stored after its end, before the next run, stay with it
   runs[1].runId = 2;
   runs[1].firstNum = 31;
   EXPECT_EQ(runOfScan(runs, 10), kLegacyRunId);  // written before runs were described
   EXPECT_EQ(runOfScan(runs, 11), 1);
   EXPECT_EQ(runOfScan(runs, 30), 1);
+  EXPECT_EQ(runOfScan(runs, 26), 1);
   EXPECT_EQ(runOfScan(runs, 31), 2);
   EXPECT_EQ(runOfScan(runs, 5000), 2);
   EXPECT_EQ(runOfScan({}, 1), kLegacyRunId);

@@ -209,7 +209,16 @@ void wireCentral(MainForm& main, Program& program, QSettings& settings) {
         all.connected = st->connected;
         all.waiting = st->scansWaiting;
         all.error = st->lastError;
-        return central::centralStateText(all);
+        std::string text = central::centralStateText(all);
+        // Then each selected instrument's share: the record it logs into.
+        for (int slot = 0; slot < p->link.InstrumentCount; ++slot) {
+          const auto s = static_cast<std::size_t>(slot);
+          const std::string name = s < p->display.deviceList.size()
+                                       ? p->display.deviceList[s]
+                                       : "instrument " + std::to_string(slot + 1);
+          text += "\n" + name + ": " + p->centralState(slot);
+        }
+        return text;
       };
       *window = new CentralDialog(p->centralChoice(), state, m);
       (*window)->setAttribute(Qt::WA_DeleteOnClose);
