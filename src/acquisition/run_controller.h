@@ -92,6 +92,8 @@ class RunController {
   MeterCondition condition(int slot) const { return condition_[static_cast<std::size_t>(slot)]; }
   // Whether the last run ended because an instrument stopped answering.
   bool instrumentFailed() const { return instrumentFailed_; }
+  // Whether this slot's record refused a scan (the run status counts only stored scans).
+  bool recordFailed(int slot) const { return recordBroken_[static_cast<std::size_t>(slot)]; }
 
   // Per-slot run state.
   std::array<std::int16_t, kSlotTableSize> ConfiguredScanCount{};
