@@ -3,6 +3,7 @@
 
 #include "charts/trend_chart.h"
 #include "charts/trend_chart_for_run.h"
+#include "store/record_files.h"
 
 namespace kalivor {
 
@@ -21,7 +22,8 @@ Program::Program(Clock& clock_, std::unique_ptr<visa::VisaApi> visa_, Messages& 
       records(dataFolder),
       runLog((dataFolder / "db" / "kalivor-run.log").string()),
       run(link, tables, display, records, runEvents),
-      selection(link, tables, display, run) {
+      selection(link, tables, display, run),
+      status(run, tables, display, store::recordFolder(dataFolder)) {
   run.setRunLog(&runLog);
 }
 

@@ -11,6 +11,7 @@
 #include "acquisition/live_display.h"
 #include "acquisition/run_controller.h"
 #include "acquisition/run_log.h"
+#include "acquisition/run_status.h"
 #include "acquisition/sqlite_run_records.h"
 #include "app/selection.h"
 #include "central/forwarder.h"
@@ -75,6 +76,8 @@ class Program {
   RunLog runLog;
   RunController run;
   InstrumentSelection selection;
+  // What the run is doing per instrument, and the data folder's free space.
+  RunStatus status;
 
  private:
   central::CentralChoice centralChoice_;

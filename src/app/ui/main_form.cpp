@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QScopedValueRollback>
@@ -87,6 +88,9 @@ MainForm::MainForm(Program& program, QWidget* parent) : QMainWindow(parent), p_(
   syncTimer_ = new QTimer(this);
   syncTimer_->setInterval(100);
   connect(syncTimer_, &QTimer::timeout, this, [this] {
+    // States change without a stored scan (waiting, reconnecting), records are chosen in
+    // another window, the disk fills: the status follows on every tick.
+    syncRunStatus();
     if (!runChanged_) return;
     runChanged_ = false;
     syncFromCore();
@@ -304,10 +308,39 @@ void MainForm::buildControls() {
   NowTimeSeconds->setReadOnly(true);
   NowTimeSeconds->setGeometry(std::max(px(2400), nowLabel->geometry().right() + 4), px(7920), px(1500), px(330));
 
+  // The run status in the free space under the chart, beside the read-out; the free space on the
+  // clock's line.
+  RunStatus_Grid = makeGrid(central, "RunStatus_Grid", 0, 5);
+  RunStatus_Grid->horizontalHeader()->show();
+  RunStatus_Grid->setHorizontalHeaderLabels({"Instrument", "Record", "Scans stored", "Last scan", "State"});
+  RunStatus_Grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  RunStatus_Grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  {
+    QFont f = RunStatus_Grid->font();
+    // Four instruments and the heading in the room there is.
+    const int room = px(1380);
+    while (f.pointSizeF() > 6 && 5 * (QFontMetrics(f).height() + 2) + 4 > room) f.setPointSizeF(f.pointSizeF() - 0.5);
+    RunStatus_Grid->setFont(f);
+    RunStatus_Grid->horizontalHeader()->setFont(f);
+    const int row = QFontMetrics(f).height() + 2;
+    RunStatus_Grid->verticalHeader()->setDefaultSectionSize(row);
+    RunStatus_Grid->verticalHeader()->setMinimumSectionSize(row);
+    RunStatus_Grid->horizontalHeader()->setFixedHeight(row);
+    RunStatus_Grid->horizontalHeader()->setStretchLastSection(true);
+  }
+  RunStatus_Grid->setGeometry(px(600), px(6480), px(11040), px(1380));
+  RunStatus_Grid->hide();  // until instruments are selected
+  FreeSpace_Label = new QLabel(central);
+  FreeSpace_Label->setObjectName("FreeSpace_Label");
+  FreeSpace_Label->setGeometry(NowTimeSeconds->geometry().right() + px(240), px(7920),
+                               px(11640) - NowTimeSeconds->geometry().right() - px(240), px(330));
+
   // Below the chart everything moves down as the chart grows; the tabs grow too, and the
   // scan-control grid and the buttons keep below them.
   anchor(nowLabel, 0, 1, 0, 0, 0, 0);
   anchor(NowTimeSeconds, 0, 1, 0, 0, 0, 0);
+  anchor(RunStatus_Grid, 0, 1, 0, 1, 0, 0);
+  anchor(FreeSpace_Label, 0, 1, 0, 1, 0, 0);
   anchor(SSTab1, 0, 1, 0, 1, 0, 1);
   anchor(ScanControl_MSFlexGrid, 0, 1, 1, 1, 0, 0);
   for (const B& spec : buttons) anchor(*spec.slot, 1, 1, 1, 0, 0, 0);
@@ -424,6 +457,7 @@ void MainForm::syncFromCore() {
   chartView->sync();
   if (syncDataTable) syncDataTable();
   if (syncRecordWindows) syncRecordWindows();
+  syncRunStatus();
   if (d.revision == shownRevision_) return;
   shownRevision_ = d.revision;
   // Hiding tabs moves the current one; that is no choice of the user's.
@@ -465,6 +499,71 @@ void MainForm::syncRunNotice() {
   bar->setToolTip(all.join('\n'));
 }
 
+void MainForm::syncRunStatus() {
+  const RunStatusSnapshot st = p_.status.snapshot(p_.link.InstrumentCount);
+  const int rows = static_cast<int>(st.meters.size());
+  const int columns = st.hasExtra ? 6 : 5;
+  if (RunStatus_Grid->columnCount() != columns) {
+    RunStatus_Grid->setColumnCount(columns);
+    if (st.hasExtra) RunStatus_Grid->setHorizontalHeaderItem(5, new QTableWidgetItem(toQt(st.extraHeading)));
+  }
+  if (RunStatus_Grid->rowCount() != rows) RunStatus_Grid->setRowCount(rows);
+  RunStatus_Grid->setVisible(rows > 0);
+  if (rows > 0) {
+    // The instrument's name takes what the other columns leave.
+    const QFontMetrics fm(RunStatus_Grid->font());
+    const int scans = fm.horizontalAdvance("Scans stored") + 12;
+    const int time = fm.horizontalAdvance("0000/00/00 00:00:00:000") + 12;
+    const int state = fm.horizontalAdvance("waiting for the next interval") + 12;
+    const int record = std::max(fm.horizontalAdvance("none (not saved)"), fm.horizontalAdvance("Record00")) + 12;
+    const int extra = st.hasExtra ? RunStatus_Grid->width() / 6 : 0;
+    const int name = std::max(fm.horizontalAdvance("SIM0000"), RunStatus_Grid->width() - 4 - scans - time - state - record - extra);
+    const int widths[] = {name, record, scans, time, state};
+    for (int c = 0; c < 5; ++c) {
+      if (RunStatus_Grid->columnWidth(c) != widths[c]) RunStatus_Grid->setColumnWidth(c, widths[c]);
+    }
+  }
+  const QColor none(255, 200, 200);
+  for (int r = 0; r < rows; ++r) {
+    const MeterStatus& m = st.meters[static_cast<std::size_t>(r)];
+    setCell(RunStatus_Grid, r, 0, toQt(m.instrument));
+    // Logging nowhere stands out.
+    setCell(RunStatus_Grid, r, 1, toQt(recordText(m)), m.record.empty() ? &none : nullptr);
+    setCell(RunStatus_Grid, r, 2, QString::number(m.scansStored));
+    setCell(RunStatus_Grid, r, 3, toQt(m.lastScanTime));
+    const bool bad = m.state == MeterState::Failed || m.state == MeterState::Reconnecting;
+    setCell(RunStatus_Grid, r, 4, toQt(meterStateText(m.state)), bad ? &none : nullptr);
+    if (st.hasExtra) setCell(RunStatus_Grid, r, 5, toQt(m.extra));
+    QTableWidgetItem* item = RunStatus_Grid->item(r, 0);
+    if (item->toolTip() != item->text()) item->setToolTip(item->text());
+    // The tab says it too, where the instrument's readings are.
+    const QString tip = m.record.empty() ? QString("Logs nowhere: no record is chosen")
+                                         : QString("Logs into %1").arg(toQt(m.record));
+    if (SSTab1->tabToolTip(r) != tip) SSTab1->setTabToolTip(r, tip);
+    const QColor tabColor = m.record.empty() ? QColor(180, 0, 0) : QColor();
+    if (SSTab1->tabBar()->tabTextColor(r) != tabColor) SSTab1->tabBar()->setTabTextColor(r, tabColor);
+  }
+  for (int r = rows; r < 4; ++r) {
+    if (!SSTab1->tabToolTip(r).isEmpty()) SSTab1->setTabToolTip(r, QString());
+    if (SSTab1->tabBar()->tabTextColor(r).isValid()) SSTab1->tabBar()->setTabTextColor(r, QColor());
+  }
+  const QString space = toQt(folderStatusText(st.folder));
+  if (FreeSpace_Label->toolTip() != space) {
+    // Low space in bold red; a long folder name gives way (in its middle), the tool tip has it whole.
+    QFont f = FreeSpace_Label->font();
+    f.setBold(st.folder.low);
+    FreeSpace_Label->setFont(f);
+    QPalette pal = FreeSpace_Label->palette();
+    pal.setColor(QPalette::WindowText, st.folder.low ? QColor(180, 0, 0) : palette().color(QPalette::WindowText));
+    FreeSpace_Label->setPalette(pal);
+    const QString where = toQt(st.folder.folder.string());
+    const QString head = space.left(space.size() - where.size());
+    const QFontMetrics fm(f);
+    FreeSpace_Label->setText(head + fm.elidedText(where, Qt::ElideMiddle, FreeSpace_Label->width() - fm.horizontalAdvance(head) - 2));
+    FreeSpace_Label->setToolTip(space);
+  }
+}
+
 bool MainForm::operationUnderWay() const { return p_.link.gate().busy(); }
 
 void MainForm::instrumentCallsEnded() {
@@ -473,6 +572,10 @@ void MainForm::instrumentCallsEnded() {
 
 void MainForm::StartReading_Click() {
   if (p_.run.running() || operationUnderWay()) return;
+  // A run that stores nothing is asked about once; No leaves everything as it was.
+  if (logsNowhere(p_.tables, p_.link.InstrumentCount) &&
+      !p_.messages.askYesNo(kNoRecordQuestion, kAppTitle, MessageIcon::Question))
+    return;
   syncFromCore();
   p_.run.StartReading_Click();
   syncFromCore();

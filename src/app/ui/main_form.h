@@ -90,6 +90,10 @@ class MainForm final : public QMainWindow, public RunObserver {
   std::array<ScanTableModel*, 4> scanTableModels{};
   QTableWidget* ScanControl_MSFlexGrid;
   QLineEdit* NowTimeSeconds;
+  // The run status: per instrument its record (or none), scans stored, last scan and state; and
+  // the record folder's free space.
+  QTableWidget* RunStatus_Grid = nullptr;
+  QLabel* FreeSpace_Label = nullptr;
   TrendChartView* chartView = nullptr;  // the trend chart's controls (drawmain_pic and the rest)
 
  protected:
@@ -108,6 +112,7 @@ class MainForm final : public QMainWindow, public RunObserver {
   void syncChannelGrid(int slot);
   void syncScanControl();
   void syncRunNotice();
+  void syncRunStatus();
   QPushButton* button(const char* name, const QString& caption);
   // Places every control for a central area of this size: at the window's own size exactly where
   // it was built; larger, the chart and the tables grow; smaller (down to the minimum), they shrink.

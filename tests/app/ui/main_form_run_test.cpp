@@ -108,6 +108,7 @@ TEST_F(MainFormRun, WithoutNestedEventLoopsTheRunStillEndsAndTheWindowShowsIt) {
   program->runYieldsToPump = false;
   program->tables.setup[0].scanCount_Status = 1;
   program->tables.setup[0].ScanCount = "2";
+  program->tables.DatabaseName[0] = "Record1";
   QTest::mouseClick(form->StartReading, Qt::LeftButton);
   EXPECT_FALSE(program->run.running());  // the manual clock lets the driver finish it at once
   EXPECT_EQ(program->tables.ScansDone[0], 2);

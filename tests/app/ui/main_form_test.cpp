@@ -112,7 +112,8 @@ TEST_F(MainFormTest, StopButtonEndsARunningScan) {
   QTest::mouseClick(form->StartReading, Qt::LeftButton);
   EXPECT_FALSE(program->run.running());
   EXPECT_EQ(program->tables.ScansDone[0], 4);
-  EXPECT_EQ(messages.texts(), std::vector<std::string>{"End of Job."});
+  // No record was chosen: the one question first.
+  EXPECT_EQ(messages.texts(), (std::vector<std::string>{kNoRecordQuestion, "End of Job."}));
 }
 
 TEST_F(MainFormTest, ClosingDuringARunStopsItAndClosesTheRecords) {

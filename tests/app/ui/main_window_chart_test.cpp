@@ -68,6 +68,7 @@ TEST_F(MainWindowChart, ARunDrawsItsTracesAndTheLabelsFollowSlotZero) {
     if (program->run.running() && !form->SaveChart->isEnabled() && !form->PrintSet->isEnabled())
       saveLockedDuringRun = true;
   };
+  program->tables.DatabaseName[0] = "Record1";
   runScans(21);
   ASSERT_EQ(messages.texts(), std::vector<std::string>{"End of Job."});
   TrendChartView& v = *form->chartView;
