@@ -49,8 +49,6 @@ MeterState RunStatus::stateOf(int slot) const {
     case RunController::MeterCondition::Failed: return MeterState::Failed;
     case RunController::MeterCondition::Healthy: break;
   }
-  // Under keep-going the condition above is the whole story (a failed meter may come back).
-  if (!run_.keepGoing && run_.failedThisRun(slot)) return MeterState::Failed;
   if (!run_.running()) {
     // After a run: what it got to; before any, nothing.
     return (run_.DeviceFinished[s] != 0 || tables_.ScansDone[s] > 0) ? MeterState::Finished
@@ -125,7 +123,7 @@ std::string formatRunStatus(const RunStatusSnapshot& status) {
     out += "Instrument " + std::to_string(m.slot + 1);
     if (!m.instrument.empty()) out += " (" + m.instrument + ")";
     out += ": " + meterStateText(m.state) + "; record " + recordText(m) + "; " +
-           std::to_string(m.scansStored) + " scans stored";
+           std::to_string(m.scansStored) + (m.scansStored == 1 ? " scan stored" : " scans stored");
     if (!m.lastScanTime.empty()) out += "; last scan " + m.lastScanTime;
     if (status.hasExtra && !m.extra.empty()) out += "; " + status.extraHeading + ": " + m.extra;
     out += "\n";

@@ -38,7 +38,10 @@ const char* kUsage =
     "                       apply as above and run the scans; each instrument logs into its\n"
     "                       record DIR/db/RecordK.mdb (none when omitted); one line per stored\n"
     "                       scan; Ctrl+C stops the run cleanly; --keep-going: an instrument that\n"
-    "                       fails ends only its own share and is reconnected every 30 s\n"
+    "                       fails ends only its own share and is reconnected every 30 s;\n"
+    "                       --status-every SECONDS: per instrument its state, record, scans\n"
+    "                       stored and last scan, and the free disk space, on standard error\n"
+    "                       every SECONDS\n"
     "  records [--json] [--data-dir DIR]\n"
     "                       list the record files (DIR/db/*.mdb); --json: name, size, scans,\n"
     "                       first and last time and the runs of each\n"
@@ -87,6 +90,7 @@ struct CommonOptions {
   std::string format = "csv";
   ScanRangeArgs range;
   central::CentralChoice central;  // run: also forward to the central store
+  std::string statusEvery;
 };
 
 // Parses the options every command shares; returns an error text for bad usage. Each option is
@@ -109,6 +113,7 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, st
        [&](const std::string& v) { o.range.from = v; }},
       {"--to", "", V::Required, "a scan number or a time",
        [&](const std::string& v) { o.range.to = v; }},
+      {"--status-every", "", V::Required, "SECONDS", [&](const std::string& v) { o.statusEvery = v; }},
   });
   const std::vector<OptionSpec> centralOptions = centralChoiceOptions(o.central);
   options.insert(options.end(), centralOptions.begin(), centralOptions.end());
@@ -234,9 +239,16 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       }
       uses.push_back(use);
     }
-    return command == "apply" ? commandApply(o.visa, clock, uses, out, err)
-                              : commandRun(o.visa, clock, o.dataDir, uses, out, err, o.central,
-                                           o.keepGoing);
+    if (command == "apply") return commandApply(o.visa, clock, uses, out, err);
+    CliRunOptions runOptions;
+    if (!o.statusEvery.empty()) {
+      if (const std::string e = parseStatusEvery(o.statusEvery, runOptions.statusEverySeconds); !e.empty()) {
+        err << "kalivor-cli: " << e << "\n";
+        return 2;
+      }
+    }
+    return commandRun(o.visa, clock, o.dataDir, uses, out, err, o.central, o.keepGoing,
+                      runOptions);
   }
   if (command == "records") {
     if (!o.positional.empty()) {

@@ -6,10 +6,12 @@
 #include <csignal>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "acquisition/live_display.h"
 #include "acquisition/run_controller.h"
+#include "acquisition/run_status.h"
 #include "acquisition/sqlite_run_records.h"
 #include "app/cli_central.h"
 #include "app/selection.h"
@@ -357,9 +359,64 @@ int commandSetupTemplate(const visa::VisaOptions& options, Clock& clock, int ins
   return code;
 }
 
+std::string parseStatusEvery(const std::string& text, double& seconds) {
+  const auto v = strictNumber(text);
+  // A day is the longest period that makes sense for a status line; below 0.1 s it would flood.
+  if (!v || !(*v >= 0.1) || *v > 86400) {
+    return "--status-every needs a number of seconds from 0.1 to 86400, got \"" + escapeControl(text) + "\"";
+  }
+  seconds = *v;
+  return {};
+}
+
+namespace {
+
+// Prints the run status on err every `seconds` of the run's clock, from the run's own scheduler.
+class StatusPrinter {
+ public:
+  StatusPrinter(Scheduler& scheduler, const RunStatus& status, int instruments, double seconds,
+                std::ostream& err)
+      : scheduler_(scheduler), status_(status), instruments_(instruments),
+        periodMs_(static_cast<LocalMs>(seconds * 1000 + 0.5)), err_(err) {
+    if (periodMs_ > 0) arm();
+  }
+  ~StatusPrinter() {
+    if (armed_) scheduler_.cancel(timer_);
+  }
+
+ private:
+  void arm() {
+    armed_ = true;
+    timer_ = scheduler_.at(scheduler_.clock().now() + periodMs_, [this] {
+      armed_ = false;
+      err_ << "Run status at " << MakeTimeStamp(scheduler_.clock().localTime(), false) << "\n";
+      const std::string text = formatRunStatus(status_.snapshot(instruments_));
+      std::size_t from = 0;
+      while (from < text.size()) {
+        const std::size_t end = text.find('\n', from);
+        err_ << "  " << text.substr(from, end - from) << "\n";
+        from = end == std::string::npos ? text.size() : end + 1;
+      }
+      err_ << std::flush;
+      arm();
+    });
+  }
+
+  Scheduler& scheduler_;
+  const RunStatus& status_;
+  int instruments_;
+  LocalMs periodMs_;
+  std::ostream& err_;
+  Scheduler::TimerId timer_ = 0;
+  bool armed_ = false;
+};
+
+}  // namespace
+
 int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string& dataDir,
                const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err,
-               const central::CentralChoice& centralChoice, bool keepGoing) {
+               const central::CentralChoice& centralChoice, bool keepGoing,
+               const CliRunOptions& runOptions) {
   if (uses.empty()) {
     err << "kalivor-cli: run needs at least one --use N:SETUP.ini[:RecordK]\n";
     return 2;
@@ -384,13 +441,19 @@ int commandRun(const visa::VisaOptions& options, Clock& clock, const std::string
   auto previousTerm = std::signal(SIGTERM, onStopSignal);
   CentralBesideRun central(centralChoice, resolveDataFolder(dataDir));
   central.start(err);
+  RunStatus status(*s.run, s.tables, s.display, store::recordFolder(resolveDataFolder(dataDir)));
   s.run->StartReading_Click();
+  std::optional<StatusPrinter> statusPrinter;
+  if (runOptions.statusEverySeconds > 0) {
+    statusPrinter.emplace(s.run->scheduler(), status, s.link->InstrumentCount, runOptions.statusEverySeconds, err);
+  }
   s.run->driveUntil([&] {
     if (gStopSignal.exchange(false)) s.run->StopReading_Click();
     if (central.on()) central.report(clock.now(), centralInstruments(s), err);
     return false;
   });
   central.finish(err);
+  statusPrinter.reset();
   std::signal(SIGINT, previousInt);
   std::signal(SIGTERM, previousTerm);
   s.run->setObserver(nullptr);

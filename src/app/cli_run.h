@@ -27,11 +27,18 @@ int commandApply(const visa::VisaOptions& visa, Clock& clock, const std::vector<
                  std::ostream& out, std::ostream& err);
 int commandSetupTemplate(const visa::VisaOptions& visa, Clock& clock, int instrument,
                          const std::string& file, std::ostream& out, std::ostream& err);
+// Optional behaviour of `run`; the defaults are a plain run.
+struct CliRunOptions {
+  double statusEverySeconds = 0;  // > 0: the run status on err every so many seconds
+};
 // With `central` on, the records also go to the central store while the run goes on.
 // keepGoing: an instrument that fails ends only its own share (see RunController::keepGoing).
 int commandRun(const visa::VisaOptions& visa, Clock& clock, const std::string& dataDir,
                const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err,
-               const central::CentralChoice& central = {}, bool keepGoing = false);
+               const central::CentralChoice& central = {}, bool keepGoing = false,
+               const CliRunOptions& runOptions = {});
+// The value of --status-every: seconds above 0 (fractions allowed); an error text otherwise.
+std::string parseStatusEvery(const std::string& text, double& seconds);
 
 // Before any instrument is touched: every record named by `uses` can be logged into (not in use
 // by another run, named once). False with the reason on err.

@@ -151,7 +151,7 @@ TEST_F(RunStatusTest, TheTextFormHasALinePerInstrumentAndOneForTheFolder) {
   const std::string last = rig.display.scanTables[0].rows.back()[1];
   EXPECT_EQ(formatRunStatus(now()),
             "Instrument 1 (" + rig.display.deviceList[0] + "): waiting for the next interval; record Record1; "
-            "1 scans stored; last scan " + last + "\n"
+            "1 scan stored; last scan " + last + "\n"
             "Instrument 2 (" + rig.display.deviceList[1] + "): finished; record none (not saved); "
             "0 scans stored; last scan " + rig.display.scanTables[1].rows.back()[1] + "\n"
             "Free space: 5.0 GB in /data/kalivor\n");

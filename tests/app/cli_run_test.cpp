@@ -375,5 +375,45 @@ TEST_F(CliRun, AlarmEventsGoToStandardErrorAndTheRunLogNotBetweenTheScans) {
   EXPECT_NE(log.find("\tSIM0001 -- 20ch\tALARM CH 1 high: 0.73"), std::string::npos) << log;
 }
 
+TEST_F(CliRun, StatusEveryPrintsEachInstrumentsStateAndTheFreeSpaceOnStandardError) {
+  const std::string setup = setupOf({"--simulate"}, 1, kThreeScans);
+  ASSERT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--use", "1:" + setup + ":Record1",
+                 "--status-every", "0.5"}), 0) << err.str();
+  // Standard output still carries the scans only.
+  EXPECT_EQ(printedScans(out.str()).size(), 3u);
+  EXPECT_EQ(linesOf(out.str()).size(), 3u) << out.str();
+  std::vector<std::string> meterLines;
+  std::size_t headers = 0;
+  std::size_t freeLines = 0;
+  for (const std::string& line : linesOf(err.str())) {
+    if (line.rfind("Run status at 2024/05/06 ", 0) == 0) ++headers;
+    if (line.rfind("  Instrument 1 (SIM0001 -- 20ch): ", 0) == 0) meterLines.push_back(line);
+    if (line.rfind("  Free space: ", 0) == 0) freeLines += line.find(folder.db().string()) != std::string::npos;
+  }
+  // Three scans a second apart: some two seconds of run, a status every half second.
+  EXPECT_GE(headers, 3u) << err.str();
+  EXPECT_EQ(meterLines.size(), headers);
+  EXPECT_EQ(freeLines, headers);
+  ASSERT_FALSE(meterLines.empty());
+  EXPECT_NE(meterLines.front().find("; record Record1; "), std::string::npos) << meterLines.front();
+  // The count grows as scans are stored, and the last scan's time is given once there is one.
+  EXPECT_NE(meterLines.back().find("; 2 scans stored; last scan 2024/05/06 "), std::string::npos)
+      << err.str();
+  EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
+}
+
+TEST_F(CliRun, StatusEveryNamesAnInstrumentWithoutRecordAndRefusesABadPeriod) {
+  const std::string setup = setupOf({"--simulate"}, 1, kThreeScans);
+  ASSERT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--use", "1:" + setup,
+                 "--status-every=1"}), 0) << err.str();
+  EXPECT_NE(err.str().find("; record none (not saved); 0 scans stored"), std::string::npos) << err.str();
+  for (const char* bad : {"0", "-1", "abc", "", "0.01", "1e9"}) {
+    EXPECT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--use", "1:" + setup,
+                   "--status-every", bad}), 2) << bad;
+    EXPECT_NE(err.str().find("--status-every needs "), std::string::npos) << err.str();
+    EXPECT_TRUE(out.str().empty());
+  }
+}
+
 }  // namespace
 }  // namespace kalivor
