@@ -734,6 +734,7 @@ Task<RunController::Share> RunController::pollAndFetch(int slot) {
       const double wanted = strictNumber(setup.ScanCount).value_or(leadingNumber(setup.ScanCount));
       if (tables_.ScansDone[s] >= wanted) markFinished(slot);
     }
+    if (scanLimit > 0 && DeviceFinished[s] == 0 && tables_.ScansDone[s] >= static_cast<double>(scanLimit)) markFinished(slot);
     co_return Share::Finished;
   }
 }

@@ -90,6 +90,9 @@ class RunController {
   // until it is back, or Failed when it cannot come back.
   enum class MeterCondition { Healthy, Reconnecting, Failed };
   MeterCondition condition(int slot) const { return condition_[static_cast<std::size_t>(slot)]; }
+  // Ends each slot's share once it has stored this many scans in the run, whatever its run-end
+  // mode (the CLI's --scans); 0: no limit.
+  std::int64_t scanLimit = 0;
   // Whether the last run ended because an instrument stopped answering.
   bool instrumentFailed() const { return instrumentFailed_; }
   // Whether this slot's record refused a scan (the run status counts only stored scans).
