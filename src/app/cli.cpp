@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/cli.h"
 
+#include <cmath>
 #include <iostream>
 #include <optional>
 
@@ -34,14 +35,26 @@ const char* kUsage =
     "                       instrument's serial or VISA resource name\n"
     "  setup --template N OUT.ini\n"
     "                       write instrument N's present setup as a file to start from\n"
-    "  run --use N:SETUP.ini[:RecordK] [--use ...] [--data-dir DIR] [--keep-going]\n"
+    "  run --use N:SETUP.ini[:RecordK] [--use ...] [--data-dir DIR] [--json]\n"
+    "      [--scans N] [--duration LENGTH] [--start-at TIME] [--stop-at TIME] [--keep-going]\n"
     "                       apply as above and run the scans; each instrument logs into its\n"
     "                       record DIR/db/RecordK.mdb (none when omitted); one line per stored\n"
-    "                       scan; Ctrl+C stops the run cleanly; --keep-going: an instrument that\n"
+    "                       scan: instrument N, scan number, time, CHk=reading...; --json: one\n"
+    "                       object per line (instrument, resource, serial, record, scan, time,\n"
+    "                       readings by channel); --scans N: each instrument ends after N\n"
+    "                       stored scans; --duration: the run ends so long after it starts\n"
+    "                       (90s, 45m, 1h, 2h30m); --start-at/--stop-at \"yyyy/MM/dd hh:mm:ss\":\n"
+    "                       the scan settings' start and stop times (a stop time only for a\n"
+    "                       setup that runs until Stop); Ctrl+C, SIGTERM, SIGHUP or a closed\n"
+    "                       output stop the run cleanly; --keep-going: an instrument that\n"
     "                       fails ends only its own share and is reconnected every 30 s;\n"
     "                       --status-every SECONDS: per instrument its state, record, scans\n"
     "                       stored and last scan, and the free disk space, on standard error\n"
     "                       every SECONDS\n"
+    "  watch [--use N[:SETUP.ini]] [--use ...] [--json]\n"
+    "                       set the instruments up as for a run (all of them, up to four, as\n"
+    "                       they are set, without --use) and print their readings once a\n"
+    "                       second as run does, storing nothing; Ctrl+C ends it\n"
     "  records [--json] [--data-dir DIR]\n"
     "                       list the record files (DIR/db/*.mdb); --json: name, size, scans,\n"
     "                       first and last time and the runs of each\n"
@@ -69,7 +82,11 @@ const char* kUsage =
     "  --version            show the version (with --verbose: and the VISA backend)\n"
     "  --help               show this text\n"
     "\n"
-    "An option's value may also follow an equals sign: --data-dir=DIR.\n";
+    "An option's value may also follow an equals sign: --data-dir=DIR.\n"
+    "\n"
+    "Exit status: 0 done (also a run or watch stopped by Ctrl+C, SIGTERM, SIGHUP or a closed\n"
+    "output once it had started: every stored scan is in its record); 1 an instrument, record or\n"
+    "file failed, or a signal stopped run or watch before it started; 2 bad usage.\n";
 
 // The text of --help, ending with where this copy keeps its records.
 std::string usage(const std::string& dataDir = std::string()) {
@@ -91,6 +108,8 @@ struct CommonOptions {
   ScanRangeArgs range;
   central::CentralChoice central;  // run: also forward to the central store
   std::string statusEvery;
+  // run's limits and times as given; checked by runLimits.
+  std::optional<std::string> scans, duration, startAt, stopAt;
 };
 
 // Parses the options every command shares; returns an error text for bad usage. Each option is
@@ -114,6 +133,13 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, st
       {"--to", "", V::Required, "a scan number or a time",
        [&](const std::string& v) { o.range.to = v; }},
       {"--status-every", "", V::Required, "SECONDS", [&](const std::string& v) { o.statusEvery = v; }},
+      {"--scans", "", V::Required, "a number of scans", [&](const std::string& v) { o.scans = v; }},
+      {"--duration", "", V::Required, "a length such as 2h30m",
+       [&](const std::string& v) { o.duration = v; }},
+      {"--start-at", "", V::Required, "a time \"yyyy/MM/dd hh:mm:ss\"",
+       [&](const std::string& v) { o.startAt = v; }},
+      {"--stop-at", "", V::Required, "a time \"yyyy/MM/dd hh:mm:ss\"",
+       [&](const std::string& v) { o.stopAt = v; }},
   });
   const std::vector<OptionSpec> centralOptions = centralChoiceOptions(o.central);
   options.insert(options.end(), centralOptions.begin(), centralOptions.end());
@@ -173,6 +199,30 @@ int commandVersion(const CommonOptions& o, Clock& clock, std::ostream& out, std:
   return 0;
 }
 
+// run's --scans, --duration, --start-at and --stop-at, checked; an error text for bad usage.
+std::optional<std::string> runLimits(const CommonOptions& o, RunOptions& run) {
+  if (o.scans) {
+    const auto n = strictNumber(*o.scans);
+    if (!n || *n < 1 || *n > 1e15 || *n != std::floor(*n))
+      return "--scans needs a whole number of scans above 0, got \"" + *o.scans + "\"";
+    run.scans = static_cast<std::int64_t>(*n);
+  }
+  if (o.duration) {
+    const auto ms = parseDurationMs(*o.duration);
+    if (!ms) return "--duration needs a length such as 90s, 45m, 1h or 2h30m, got \"" + *o.duration + "\"";
+    run.durationMs = *ms;
+  }
+  const auto time = [](const char* name, const std::optional<std::string>& text,
+                       std::optional<LocalMs>& into) -> std::optional<std::string> {
+    if (!text) return std::nullopt;
+    into = parseDateTime(*text);
+    if (!into) return std::string(name) + " needs a time \"yyyy/MM/dd hh:mm:ss\", got \"" + *text + "\"";
+    return std::nullopt;
+  };
+  if (auto e = time("--start-at", o.startAt, run.startAt)) return e;
+  return time("--stop-at", o.stopAt, run.stopAt);
+}
+
 }  // namespace
 
 MessageAnswer StreamMessages::show(const Message& message) {
@@ -216,7 +266,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return 2;
   }
   // A script asking for JSON must not get text it would misread.
-  if (o.json && command != "list" && command != "records" && command != "stats") {
+  if (o.json && command != "list" && command != "records" && command != "stats" &&
+      command != "run" && command != "watch") {
     err << "kalivor-cli: " << command << " has no --json output\nTry 'kalivor-cli --help'.\n";
     return 2;
   }
@@ -224,8 +275,14 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << "kalivor-cli: " << command << " takes no --central\nTry 'kalivor-cli --help'.\n";
     return 2;
   }
+  const bool limited = o.scans || o.duration || o.startAt || o.stopAt;
+  if (limited && command != "run") {
+    err << "kalivor-cli: --scans, --duration, --start-at and --stop-at are for run only\n"
+        << "Try 'kalivor-cli --help'.\n";
+    return 2;
+  }
   if (command == "list") return commandList(o, clock, out, err);
-  if (command == "apply" || command == "run") {
+  if (command == "apply" || command == "run" || command == "watch") {
     if (!o.positional.empty()) {
       err << "kalivor-cli: " << command << " takes no arguments besides its options (got \"" << o.positional[0] << "\")\n";
       return 2;
@@ -233,22 +290,34 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::vector<CliUse> uses;
     for (const auto& u : o.uses) {
       CliUse use;
-      if (const std::string e = parseUse(u, use); !e.empty()) {
+      // watch may name an instrument alone: it is then watched as it is set.
+      const bool alone = command == "watch" && (u.find(':') == std::string::npos ||
+                                                (u.size() > 7 && equalsIgnoreCase(u.substr(u.size() - 7), "::INSTR")));
+      if (const std::string e = alone ? parseUse(u + ":-", use) : parseUse(u, use); !e.empty()) {
         err << "kalivor-cli: " << e << "\n";
         return 2;
       }
+      if (alone) use.setupFile.clear();
       uses.push_back(use);
     }
     if (command == "apply") return commandApply(o.visa, clock, uses, out, err);
-    CliRunOptions runOptions;
+    RunOptions run;
+    run.dataDir = o.dataDir;
+    run.json = o.json;
+    run.central = o.central;
+    run.keepGoing = o.keepGoing;
     if (!o.statusEvery.empty()) {
-      if (const std::string e = parseStatusEvery(o.statusEvery, runOptions.statusEverySeconds); !e.empty()) {
+      if (const std::string e = parseStatusEvery(o.statusEvery, run.statusEverySeconds); !e.empty()) {
         err << "kalivor-cli: " << e << "\n";
         return 2;
       }
     }
-    return commandRun(o.visa, clock, o.dataDir, uses, out, err, o.central, o.keepGoing,
-                      runOptions);
+    if (auto error = runLimits(o, run)) {
+      err << "kalivor-cli: " << *error << "\n" << "Try 'kalivor-cli --help'.\n";
+      return 2;
+    }
+    return command == "run" ? commandRun(o.visa, clock, run, uses, out, err)
+                            : commandWatch(o.visa, clock, run, uses, out, err);
   }
   if (command == "records") {
     if (!o.positional.empty()) {

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // kalivor-cli's commands that drive instruments with saved setups: apply, setup --template, run.
+#include <cstdint>
+#include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,16 +30,25 @@ int commandApply(const visa::VisaOptions& visa, Clock& clock, const std::vector<
                  std::ostream& out, std::ostream& err);
 int commandSetupTemplate(const visa::VisaOptions& visa, Clock& clock, int instrument,
                          const std::string& file, std::ostream& out, std::ostream& err);
-// Optional behaviour of `run`; the defaults are a plain run.
-struct CliRunOptions {
+// What `run` and `watch` are asked for beyond the instruments.
+struct RunOptions {
+  std::string dataDir;
+  bool json = false;               // one JSON object per scan instead of a text line
+  std::int64_t scans = 0;          // end after so many stored scans per instrument; 0: no limit
+  std::int64_t durationMs = 0;     // end so long after the start; 0: no limit
+  std::optional<LocalMs> startAt;  // the scan settings' start and stop times, for every use
+  std::optional<LocalMs> stopAt;
+  central::CentralChoice central;  // run: with it on, the records also go to the central store
+  bool keepGoing = false;  // an instrument that fails ends only its own share (RunController)
   double statusEverySeconds = 0;  // > 0: the run status on err every so many seconds
 };
-// With `central` on, the records also go to the central store while the run goes on.
-// keepGoing: an instrument that fails ends only its own share (see RunController::keepGoing).
-int commandRun(const visa::VisaOptions& visa, Clock& clock, const std::string& dataDir,
-               const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err,
-               const central::CentralChoice& central = {}, bool keepGoing = false,
-               const CliRunOptions& runOptions = {});
+
+int commandRun(const visa::VisaOptions& visa, Clock& clock, const RunOptions& run,
+               const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err);
+// Sets the instruments up as for a run (every listed one, up to four, as it is set when `uses` is
+// empty) and prints their readings once a second, storing nothing, until a stop signal.
+int commandWatch(const visa::VisaOptions& visa, Clock& clock, const RunOptions& run,
+                 const std::vector<CliUse>& uses, std::ostream& out, std::ostream& err);
 // The value of --status-every: seconds above 0 (fractions allowed); an error text otherwise.
 std::string parseStatusEvery(const std::string& text, double& seconds);
 
@@ -44,7 +56,12 @@ std::string parseStatusEvery(const std::string& text, double& seconds);
 // by another run, named once). False with the reason on err.
 bool recordsUsable(const std::string& dataDir, const std::vector<CliUse>& uses, std::ostream& err);
 
-// Ctrl+C and SIGTERM during `run` press Stop (the run ends cleanly, records closed).
-void requestStopFromSignal();
+// Ctrl+C, SIGTERM and SIGHUP during `run` or `watch` stop it cleanly at the next safe point: in
+// start-up before the next instrument exchange step, in the run as Stop does (records closed).
+void requestStopFromSignal(int signal);
+// For tests: called at each point where `run` and `watch` look for a stop request: "discovered",
+// "read-back" (before each instrument's), "setup-file" (before each), "apply", "applied" and
+// "stored" (after each printed scan). Empty: none.
+void setStopCheckpointHook(std::function<void(const std::string& step)> hook);
 
 }  // namespace kalivor

@@ -95,4 +95,32 @@ std::vector<OptionSpec> instrumentOptions(visa::VisaOptions& visa, std::string& 
   };
 }
 
+std::optional<std::int64_t> parseDurationMs(std::string_view text) {
+  constexpr std::int64_t kMostMs = 366LL * 24 * 3600 * 1000;
+  const std::string_view units = "hms";
+  const std::int64_t unitMs[] = {3600 * 1000, 60 * 1000, 1000};
+  std::size_t nextUnit = 0;  // units must come in the order h, m, s
+  std::int64_t total = 0;
+  std::size_t i = 0;
+  if (text.empty()) return std::nullopt;
+  while (i < text.size()) {
+    std::int64_t value = 0;
+    const std::size_t digitsFrom = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+      value = value * 10 + (text[i] - '0');
+      if (value > kMostMs) return std::nullopt;
+      ++i;
+    }
+    if (i == digitsFrom || i == text.size()) return std::nullopt;
+    const std::size_t unit = units.find(text[i]);
+    if (unit == std::string_view::npos || unit < nextUnit) return std::nullopt;
+    total += value * unitMs[unit];
+    if (total > kMostMs) return std::nullopt;
+    nextUnit = unit + 1;
+    ++i;
+  }
+  if (total <= 0) return std::nullopt;
+  return total;
+}
+
 }  // namespace kalivor

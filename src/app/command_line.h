@@ -4,9 +4,11 @@
 // value, or an optional value, given as "--opt value" or "--opt=value". Adding an option is one
 // more table entry.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "visa/visa_factory.h"
@@ -33,5 +35,10 @@ std::optional<std::string> parseCommandLine(const std::vector<std::string>& args
 // The options both programs share: --simulate [FILE], --visa-library PATH, --trace FILE and
 // --data-dir DIR, filling visa and dataDir (which must outlive the parse).
 std::vector<OptionSpec> instrumentOptions(visa::VisaOptions& visa, std::string& dataDir);
+
+// A length of time as "2h30m", "90s", "45m", "1h" or "1h15m30s": whole numbers, each followed by
+// h, m or s, those units in this order and each at most once. Milliseconds; nothing for any other
+// text (a bare number, a zero length, an unknown unit, more than a year).
+std::optional<std::int64_t> parseDurationMs(std::string_view text);
 
 }  // namespace kalivor

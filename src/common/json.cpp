@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "common/json.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+
+#include "common/numbers.h"
 
 namespace kalivor {
 
@@ -71,6 +75,14 @@ std::string jsonString(std::string_view s) {
   }
   out += '"';
   return out;
+}
+
+std::string jsonNumberOrString(std::string_view text) {
+  const auto v = strictNumber(text);
+  if (!v || !std::isfinite(*v)) return jsonString(text);
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, *v);
+  return std::string(buf, res.ptr);
 }
 
 }  // namespace kalivor

@@ -11,4 +11,8 @@ namespace kalivor {
 // parses.
 std::string jsonString(std::string_view s);
 
+// A reading as JSON: a number when the whole text is one finite decimal number (written in the
+// shortest form that reads back to the same value), else the text as a JSON string ("OVLD", "").
+std::string jsonNumberOrString(std::string_view text);
+
 }  // namespace kalivor

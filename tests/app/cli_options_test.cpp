@@ -139,11 +139,63 @@ TEST_F(CliOptions, EveryCommandTakesItsOptionsWithEquals) {
 
 TEST_F(CliOptions, JsonIsRefusedWhereACommandHasNone) {
   // Before, `run --json` ran and printed text lines a script would fail to parse.
-  for (const std::string command : {"run", "apply", "export", "setup"}) {
+  for (const std::string command : {"apply", "export", "setup"}) {
     EXPECT_EQ(cli({command, "--json", "--simulate"}), 2) << command;
     EXPECT_NE(err.str().find(command + " has no --json output"), std::string::npos) << err.str();
     EXPECT_TRUE(out.str().empty()) << command;
   }
+}
+
+TEST_F(CliOptions, RunLimitsAndTimesAreCheckedBeforeAnyInstrumentIsTouched) {
+  const std::string trace = path("trace").string();
+  const std::vector<std::vector<std::string>> bad = {
+      {"--scans", "0"},          {"--scans", "2.5"},         {"--scans", "-3"},
+      {"--scans", "ten"},        {"--duration", "90"},       {"--duration", "2h30"},
+      {"--duration", "30m2h"},   {"--duration", "1d"},       {"--duration", "0s"},
+      {"--duration", "1h 30m"},  {"--start-at", "tomorrow"}, {"--stop-at", "2026/13/01 10:00:00"},
+      {"--start-at", "2026/12/09"},
+  };
+  for (const auto& option : bad) {
+    EXPECT_EQ(cli({"run", "--simulate", "--trace", trace, "--use", "1:x.ini", option[0], option[1]}), 2)
+        << option[0] << " " << option[1];
+    EXPECT_NE(err.str().find(option[0] + " needs"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("\"" + option[1] + "\""), std::string::npos) << err.str();
+  }
+  EXPECT_FALSE(fs::exists(trace)) << "no instrument was asked anything";
+  // Only run takes them; watch and apply have no end or start to set.
+  for (const std::string command : {"apply", "watch", "list"}) {
+    EXPECT_EQ(cli({command, "--simulate", "--scans=3"}), 2) << command;
+    EXPECT_NE(err.str().find("for run only"), std::string::npos) << err.str();
+  }
+  EXPECT_EQ(cli({"watch", "--simulate", "--use", "1:x.ini:Record1"}), 2);
+  EXPECT_NE(err.str().find("watch stores nothing"), std::string::npos) << err.str();
+}
+
+TEST(Duration, TheFormsUsersWrite) {
+  EXPECT_EQ(parseDurationMs("90s"), 90'000);
+  EXPECT_EQ(parseDurationMs("45m"), 45 * 60'000);
+  EXPECT_EQ(parseDurationMs("1h"), 3'600'000);
+  EXPECT_EQ(parseDurationMs("2h30m"), 9'000'000);
+  EXPECT_EQ(parseDurationMs("1h15m30s"), 4'530'000);
+  EXPECT_EQ(parseDurationMs("0h5s"), 5'000);
+  EXPECT_EQ(parseDurationMs("8760h"), 8760LL * 3'600'000);
+  for (const char* bad : {"", "h", "5", "5x", "5m5m", "5s5m", "-5s", "1.5h", "5 s", "8785h",
+                          "99999999999999999999s", "0s"}) {
+    EXPECT_EQ(parseDurationMs(bad), std::nullopt) << bad;
+  }
+}
+
+TEST(Json, ReadingsAreNumbersWhereTheyAreNumbers) {
+  EXPECT_EQ(jsonNumberOrString("+1.234500E+00"), "1.2345");
+  EXPECT_EQ(jsonNumberOrString("-0.000012"), "-1.2e-05");
+  EXPECT_EQ(jsonNumberOrString("9.9E37"), "9.9e+37");
+  EXPECT_EQ(jsonNumberOrString(" 25 "), "25");
+  // Not numbers: kept as text, so nothing a meter sends is lost or breaks the line.
+  EXPECT_EQ(jsonNumberOrString("OVLD"), "\"OVLD\"");
+  EXPECT_EQ(jsonNumberOrString(""), "\"\"");
+  EXPECT_EQ(jsonNumberOrString(" "), "\" \"");
+  EXPECT_EQ(jsonNumberOrString("1e999"), "\"1e999\"");
+  EXPECT_EQ(jsonNumberOrString(".5"), "0.5");
 }
 
 TEST_F(CliOptions, VersionAndTheBackendItWouldUse) {

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/wait.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +17,8 @@
 #include <regex>
 #include <sstream>
 
+#include "app/cli_run.h"
+#include "common/clock.h"
 #include "store/store_fixture.h"
 #include "support/cli_fixture.h"
 
@@ -157,6 +162,12 @@ const std::map<std::string, std::string> kThreeScans = {
     {"EnableChannel(18)", "0"}, {"EnableChannel(19)", "0"},
 };
 
+// Runs until Stop, a scan a second.
+std::map<std::string, std::string> untilStop(std::map<std::string, std::string> values = kThreeScans) {
+  values["scanCount_Status"] = "2";
+  return values;
+}
+
 TEST_F(CliRun, ARunPrintsEveryStoredScanEndsWithEndOfJobAndTheNextRunAppends) {
   const std::string setup = setupOf({"--simulate"}, 1, kThreeScans);
   const std::vector<std::string> run = {"run", "--simulate", "--data-dir", dir(),
@@ -169,7 +180,7 @@ TEST_F(CliRun, ARunPrintsEveryStoredScanEndsWithEndOfJobAndTheNextRunAppends) {
   ASSERT_EQ(first.size(), 3u) << out.str();
   EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
   for (const auto& s : first) {
-    EXPECT_EQ(s.slot, 0);
+    EXPECT_EQ(s.slot, 1) << "instruments are numbered as --use numbers them";
     EXPECT_EQ(s.readings.size(), 4u) << "only the channels in use are printed";
   }
   // A second apart on the instrument's clock, each with its own stamp.
@@ -413,6 +424,288 @@ TEST_F(CliRun, StatusEveryNamesAnInstrumentWithoutRecordAndRefusesABadPeriod) {
     EXPECT_NE(err.str().find("--status-every needs "), std::string::npos) << err.str();
     EXPECT_TRUE(out.str().empty());
   }
+}
+
+// One line of `run --json`.
+struct JsonScan {
+  int instrument = 0;
+  std::string resource, serial, record, time;
+  std::int64_t scan = 0;
+  std::map<int, std::string> readings;  // channel -> the JSON value as written
+};
+
+std::vector<JsonScan> jsonScans(const std::string& out) {
+  static const std::regex line(
+      R"re(^\{"instrument":(\d+),"resource":"([^"]*)","serial":"([^"]*)","record":("[^"]*"|null),"scan":(\d+),"time":"([^"]*)","readings":\{(.*)\}\}$)re");
+  static const std::regex reading(R"re("CH(\d+)":("[^"]*"|[^,"]+))re");
+  std::vector<JsonScan> scans;
+  for (const auto& text : linesOf(out)) {
+    std::smatch m;
+    if (!std::regex_match(text, m, line)) {
+      ADD_FAILURE() << "not a scan object: " << text;
+      continue;
+    }
+    JsonScan j{std::stoi(m[1]), m[2], m[3], m[4], m[6], std::stoll(m[5]), {}};
+    const std::string readings = m[7];
+    for (auto it = std::sregex_iterator(readings.begin(), readings.end(), reading);
+         it != std::sregex_iterator(); ++it) {
+      j.readings[std::stoi((*it)[1])] = (*it)[2];
+    }
+    scans.push_back(std::move(j));
+  }
+  return scans;
+}
+
+std::vector<PrintedScan> scansOf(const std::vector<PrintedScan>& all, int instrument) {
+  std::vector<PrintedScan> some;
+  for (const auto& s : all) {
+    if (s.slot == instrument) some.push_back(s);
+  }
+  return some;
+}
+
+LocalMs timeOf(const std::string& text) {
+  const auto t = parseDateTime(text);
+  EXPECT_TRUE(t.has_value()) << text;
+  return t.value_or(0);
+}
+
+// Raises `signal` the `nth` time run or watch reaches `step`, as a user's Ctrl+C or kill would.
+class SignalAt {
+ public:
+  SignalAt(const std::string& step, int nth, int signal) {
+    setStopCheckpointHook([step, nth, signal, seen = 0](const std::string& at) mutable {
+      if (at == step && ++seen == nth) std::raise(signal);
+    });
+  }
+  ~SignalAt() { setStopCheckpointHook({}); }
+};
+
+TEST_F(CliRun, JsonLinesNameTheInstrumentAndHoldTheReadingsAsNumbers) {
+  const std::string one = setupOf({"--simulate"}, 1, untilStop());
+  const std::string two = setupOf({"--simulate"}, 2, {{"scanCount_Status", "2"}, {"ScanTime", "1"}});
+  ASSERT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--json", "--scans", "2", "--use",
+                 "2:" + two + ":Record2", "--use", "SIM0001:" + one}),
+            0)
+      << err.str();
+  EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
+  const auto scans = jsonScans(out.str());
+  ASSERT_EQ(scans.size(), 4u) << "--scans 2 ends each instrument after two scans: " << out.str();
+  std::map<int, std::vector<JsonScan>> byInstrument;
+  for (const auto& j : scans) byInstrument[j.instrument].push_back(j);
+  ASSERT_EQ(byInstrument.size(), 2u);
+  EXPECT_EQ(byInstrument[1][0].resource, "USB0::0x0000::0x0001::SIM0001::INSTR");
+  EXPECT_EQ(byInstrument[1][0].serial, "SIM0001");
+  EXPECT_EQ(byInstrument[1][0].record, "null");
+  EXPECT_EQ(byInstrument[1][0].readings.size(), 4u);
+  EXPECT_EQ(byInstrument[2][0].serial, "SIM0002");
+  EXPECT_EQ(byInstrument[2][0].record, "\"Record2\"");
+  // Instrument 2's record holds exactly its two scans, the readings as printed (numbers).
+  const auto rows = recordRows(folder.record("Record2"));
+  ASSERT_EQ(rows.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const JsonScan& j = byInstrument[2][i];
+    EXPECT_EQ(j.scan, static_cast<std::int64_t>(i + 1));
+    EXPECT_EQ(j.time, rows[i][1]);
+    ASSERT_FALSE(j.readings.empty());
+    for (const auto& [channel, value] : j.readings) {
+      ASSERT_NE(value.front(), '"') << "CH" << channel << " is a number: " << value;
+      EXPECT_EQ(std::stod(value), std::stod(rows[i][static_cast<std::size_t>(1 + channel)]));
+    }
+  }
+  // Without --scans the setup's own end holds; with it, a setup that ends sooner still does.
+  const std::string three = setupOf({"--simulate"}, 1, kThreeScans);
+  ASSERT_EQ(cli({"run", "--simulate", "--scans", "10", "--use", "1:" + three}), 0) << err.str();
+  EXPECT_EQ(printedScans(out.str()).size(), 3u);
+}
+
+TEST_F(CliRun, DurationEndsTheRunCleanlyAfterSoLong) {
+  const std::string setup = setupOf({"--simulate"}, 1, untilStop());
+  ASSERT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--duration", "10s", "--use",
+                 "1:" + setup + ":Record1"}),
+            0)
+      << err.str();
+  EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
+  const auto printed = printedScans(out.str());
+  ASSERT_GE(printed.size(), 8u) << "a scan a second for ten seconds";
+  ASSERT_LE(printed.size(), 11u);
+  EXPECT_LE(timeOf(printed.back().time) - timeOf(printed.front().time), 10'000);
+  expectRowsMatchPrinted(recordRows(folder.record("Record1")), 0, printed);
+  EXPECT_EQ(store::test::entriesOf(folder.db()), std::vector<std::string>{"Record1.mdb"});
+  // Whichever comes first: three scans long before an hour is up.
+  ASSERT_EQ(cli({"run", "--simulate", "--duration=1h", "--scans=3", "--use", "1:" + setup}), 0);
+  EXPECT_EQ(printedScans(out.str()).size(), 3u);
+}
+
+TEST_F(CliRun, StartAndStopTimesAreThoseOfTheScanSettings) {
+  const std::string setup = setupOf({"--simulate"}, 1, untilStop());
+  // The manual clock starts at 2024/05/06 13:45:10: the run waits for 14:00:00.
+  ASSERT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--start-at", "2024/05/06 14:00:00",
+                 "--stop-at=2024/05/06 14:00:05", "--use", "1:" + setup + ":Record1"}),
+            0)
+      << err.str();
+  const auto printed = printedScans(out.str());
+  ASSERT_GE(printed.size(), 4u) << err.str();
+  EXPECT_GE(timeOf(printed.front().time), timeOf("2024/05/06 14:00:00"));
+  EXPECT_LE(timeOf(printed.back().time), timeOf("2024/05/06 14:00:06"));
+  EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
+
+  // Stop before start: the window's check and message; nothing is started, no record made.
+  EXPECT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--start-at", "2024/05/06 14:00:00",
+                 "--stop-at", "2024/05/06 13:59:59", "--use", "1:" + setup + ":Record9"}),
+            1);
+  EXPECT_NE(err.str().find("Warning: ERROR Time Set!.\n"), std::string::npos) << err.str();
+  EXPECT_EQ(err.str().find("Setting Complete"), std::string::npos) << err.str();
+  EXPECT_EQ(out.str(), "");
+  EXPECT_FALSE(fs::exists(folder.record("Record9")));
+  // Equal times are accepted.
+  EXPECT_EQ(cli({"run", "--simulate", "--start-at", "2024/05/06 14:00:00", "--stop-at",
+                 "2024/05/06 14:00:00", "--use", "1:" + setup}),
+            0)
+      << err.str();
+  EXPECT_EQ(err.str().find("ERROR Time Set!."), std::string::npos) << err.str();
+  // The window offers no stop time to a setup that ends after N scans.
+  EXPECT_EQ(cli({"run", "--simulate", "--stop-at", "2024/05/06 14:00:00", "--use",
+                 "1:" + setupOf({"--simulate"}, 1, kThreeScans)}),
+            1);
+  EXPECT_NE(err.str().find("a stop time applies only to a setup that runs until Stop"),
+            std::string::npos)
+      << err.str();
+}
+
+TEST_F(CliRun, WatchPrintsReadingsOnceASecondAndStoresNothing) {
+  {
+    const SignalAt ctrlC("stored", 6, SIGINT);
+    ASSERT_EQ(cli({"watch", "--simulate", "--data-dir", dir()}), 0) << err.str();
+  }
+  EXPECT_NE(err.str().find("kalivor-cli: 1 is USB0::0x0000::0x0001::SIM0001::INSTR"),
+            std::string::npos)
+      << err.str();
+  EXPECT_NE(err.str().find("SIGINT: stopping the run"), std::string::npos) << err.str();
+  const auto printed = printedScans(out.str());
+  ASSERT_EQ(printed.size(), 6u) << out.str();
+  const auto first = scansOf(printed, 1);
+  ASSERT_GE(first.size(), 2u) << "both instruments are watched: " << out.str();
+  ASSERT_GE(scansOf(printed, 2).size(), 2u) << out.str();
+  EXPECT_GE(timeOf(first[1].time) - timeOf(first[0].time), 1000);
+  EXPECT_LT(timeOf(first[1].time) - timeOf(first[0].time), 3000);
+  EXPECT_FALSE(fs::exists(folder.db()) && !store::test::entriesOf(folder.db()).empty())
+      << "no record is touched";
+
+  // One instrument by number, set up from a file: only its channels in use.
+  const std::string setup = setupOf({"--simulate"}, 1, kThreeScans);
+  {
+    const SignalAt term("stored", 2, SIGTERM);
+    ASSERT_EQ(cli({"watch", "--simulate", "--json", "--use", "1:" + setup}), 0) << err.str();
+  }
+  const auto scans = jsonScans(out.str());
+  ASSERT_EQ(scans.size(), 2u);
+  EXPECT_EQ(scans[0].readings.size(), 4u);
+  {
+    const SignalAt term("stored", 1, SIGTERM);
+    ASSERT_EQ(cli({"watch", "--simulate", "--use", "2"}), 0) << err.str();
+  }
+  ASSERT_EQ(printedScans(out.str()).size(), 1u);
+  EXPECT_EQ(printedScans(out.str())[0].slot, 2);
+}
+
+// A signal at any step of start-up stops it there: said on stderr, every session closed, no
+// record made, exit 1. Before, the process died silently.
+TEST_F(CliRun, ASignalDuringStartUpStopsItCleanly) {
+  const std::string setup = setupOf({"--simulate"}, 1, untilStop());
+  const fs::path trace = path("trace.txt");
+  const std::vector<std::pair<std::string, int>> steps = {
+      {"discovered", SIGTERM}, {"read-back", SIGINT}, {"setup-file", SIGHUP},
+      {"apply", SIGTERM},      {"applied", SIGHUP}};
+  for (const auto& [step, signal] : steps) {
+    fs::remove(trace);
+    {
+      const SignalAt at(step, 1, signal);
+      EXPECT_EQ(cli({"run", "--simulate", "--trace", trace.string(), "--data-dir", dir(), "--use",
+                     "1:" + setup + ":Record1"}),
+                1)
+          << step;
+    }
+    const std::string name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "SIGHUP";
+    EXPECT_NE(err.str().find("kalivor-cli: stopped by " + name + " while "), std::string::npos)
+        << step << ": " << err.str();
+    EXPECT_EQ(err.str().find("End of Job."), std::string::npos) << step;
+    EXPECT_EQ(err.str().find("Setting Complete") != std::string::npos, step == "applied") << step;
+    EXPECT_EQ(out.str(), "") << step;
+    EXPECT_FALSE(fs::exists(folder.record("Record1"))) << step;
+    // The resource manager is closed last (closing it closes what it opened).
+    const auto lines = linesOf(readFile(trace));
+    ASSERT_GE(lines.size(), 2u) << step;
+    EXPECT_NE(lines[lines.size() - 2].find("close status"), std::string::npos)
+        << step << ": " << lines[lines.size() - 2];
+    EXPECT_NE(lines[lines.size() - 2].find(" rm "), std::string::npos) << step;
+  }
+}
+
+TEST_F(CliRun, ASignalDuringTheRunStopsItLikeStop) {
+  const std::string setup = setupOf({"--simulate"}, 1, untilStop());
+  {
+    const SignalAt hangUp("stored", 2, SIGHUP);
+    ASSERT_EQ(cli({"run", "--simulate", "--data-dir", dir(), "--use", "1:" + setup + ":Record1"}), 0)
+        << err.str();
+  }
+  EXPECT_NE(err.str().find("kalivor-cli: SIGHUP: stopping the run\n"), std::string::npos)
+      << err.str();
+  EXPECT_EQ(linesOf(err.str()).back(), "End of Job.");
+  const auto printed = printedScans(out.str());
+  ASSERT_EQ(printed.size(), 2u);
+  expectRowsMatchPrinted(recordRows(folder.record("Record1")), 0, printed);
+  EXPECT_EQ(store::test::entriesOf(folder.db()), std::vector<std::string>{"Record1.mdb"});
+}
+
+// Standard output that fails after its first line, as a pipe whose reader has gone.
+class ClosedAfterOneLine final : public std::streambuf {
+ protected:
+  int overflow(int c) override {
+    if (closed_) return traits_type::eof();
+    if (c == '\n') closed_ = true;
+    return c;
+  }
+
+ private:
+  bool closed_ = false;
+};
+
+TEST_F(CliRun, AnOutputThatCannotBeWrittenEndsTheRunWithItsRecordsClosed) {
+  const std::string setup = setupOf({"--simulate"}, 1, untilStop());
+  ClosedAfterOneLine buffer;
+  std::ostream closing(&buffer);
+  std::ostringstream messages;
+  ManualClock clock;
+  ASSERT_EQ(runCli({"run", "--simulate", "--data-dir", dir(), "--use", "1:" + setup + ":Record1"},
+                   closing, messages, clock),
+            0)
+      << messages.str();
+  EXPECT_NE(messages.str().find("standard output cannot be written"), std::string::npos)
+      << messages.str();
+  EXPECT_EQ(linesOf(messages.str()).back(), "End of Job.");
+  EXPECT_EQ(recordRows(folder.record("Record1")).size(), 2u)
+      << "the scan whose line failed is stored; the run ends there";
+  EXPECT_EQ(store::test::entriesOf(folder.db()), std::vector<std::string>{"Record1.mdb"});
+}
+
+// The real thing: `kalivor-cli run | head -1` on the real clock. Before, SIGPIPE killed the
+// program (exit 141) without "End of Job.".
+TEST_F(CliRun, PipedIntoHeadTheProgramEndsTheRunCleanly) {
+  const std::string setup = setupOf({"--simulate"}, 1, untilStop());
+  const fs::path errors = path("err.txt"), first = path("first.txt");
+  const std::string command = "set -o pipefail; timeout 60 '" + std::string(KALIVOR_CLI_PATH) +
+                              "' run --simulate --data-dir '" + dir() + "' --use '1:" + setup +
+                              ":Record1' 2>'" + errors.string() + "' | head -1 >'" +
+                              first.string() + "'";
+  const std::string shell = "bash -c \"" + std::regex_replace(command, std::regex("\""), "\\\"") + "\"";
+  const int status = std::system(shell.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(errors);
+  EXPECT_EQ(printedScans(readFile(first)).size(), 1u) << readFile(first);
+  EXPECT_EQ(linesOf(readFile(errors)).back(), "End of Job.") << readFile(errors);
+  EXPECT_GE(recordRows(folder.record("Record1")).size(), 1u);
+  EXPECT_EQ(store::test::entriesOf(folder.db()), std::vector<std::string>{"Record1.mdb"});
 }
 
 }  // namespace
