@@ -126,10 +126,43 @@ TEST(FetchParser, TerminatorsAndPaddingAreNotReadings) {
 }
 
 TEST(FetchParser, GarbageIsStoredAsTextNeverCrashes) {
+  // Every byte value, commas included, in an order that repeats only after 256 bytes.
   std::string noise;
   for (int i = 0; i < 5000; ++i) noise.push_back(static_cast<char>((i * 131) % 256));
-  const auto r = parse({0, 1, 2, 3}, 10, std::nullopt, noise, 1024);
-  for (const auto& scan : r.scans) EXPECT_EQ(scan.size(), 10u);
+  // What must come out: each comma-separated field, its padding trimmed, on the next active
+  // channel (an empty field leaves the channel blank); the channels not in use stay blank; a
+  // last sweep that got any value is a scan of its own.
+  const std::vector<int> active{0, 2, 3, 7};
+  std::vector<std::vector<std::string>> expected;
+  std::vector<std::string> scan(10, " ");
+  std::size_t position = 0;
+  bool anyValue = false;
+  std::size_t from = 0;
+  while (from <= noise.size()) {
+    const std::size_t comma = std::min(noise.find(',', from), noise.size());
+    std::string field = noise.substr(from, comma - from);
+    const auto padding = [](char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\0' || c == '\t'; };
+    while (!field.empty() && padding(field.front())) field.erase(0, 1);
+    while (!field.empty() && padding(field.back())) field.pop_back();
+    if (comma == noise.size() && field.empty()) break;  // the terminator is no value
+    if (!field.empty()) {
+      scan[static_cast<std::size_t>(active[position])] = field;
+      anyValue = true;
+    }
+    if (++position == active.size()) {
+      expected.push_back(scan);
+      scan.assign(10, " ");
+      position = 0;
+      anyValue = false;
+    }
+    from = comma + 1;
+  }
+  if (position > 0 && anyValue) expected.push_back(scan);
+  ASSERT_GE(expected.size(), 4u) << "the noise holds several sweeps";
+
+  for (std::size_t chunk : {std::size_t{1024}, std::size_t{7}, noise.size() + 1}) {
+    EXPECT_EQ(parse(active, 10, std::nullopt, noise, chunk).scans, expected) << chunk;
+  }
 }
 
 TEST(CleanAnswer, RemovesLineEndsAndNulsAndTrimsBlanks) {

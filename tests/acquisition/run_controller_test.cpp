@@ -275,6 +275,37 @@ TEST_F(RunTest, MissingRecordAfterCreationUnlocksAndClosesWhatWasOpened) {
   EXPECT_FALSE(rig.run.running());
 }
 
+// A record that cannot be made: the run is reset (the record already open closed, Start
+// unlocked, not running), and the next Start, once the cause is gone, runs.
+TEST_F(RunTest, ARecordThatCannotBeCreatedResetsTheRunForTheNextStart) {
+  setFunctions(rig, 0, 20, "VOLT", 2);
+  setFunctions(rig, 1, 10, "VOLT", 2);
+  select(2);
+  for (int slot = 0; slot < 2; ++slot) {
+    rig.tables.setup[static_cast<std::size_t>(slot)].scanCount_Status = 1;
+    rig.tables.setup[static_cast<std::size_t>(slot)].ScanCount = "2";
+  }
+  rig.tables.DatabaseName[0] = "Record1";
+  rig.tables.DatabaseName[1] = "Record2";
+  rig.records.files["Record1"];
+  rig.records.createError = "Record Record2: the folder cannot be written";
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"Record Record2: the folder cannot be written"});
+  EXPECT_EQ(rig.records.log, (std::vector<std::string>{"create 0 Record1", "open 0", "create 1 Record2", "close 0"}));
+  EXPECT_FALSE(rig.records.open[0]);
+  EXPECT_FALSE(rig.run.running());
+  EXPECT_TRUE(rig.display.isEnabled("StartReading"));
+  EXPECT_TRUE(rig.records.files["Record1"].empty());
+
+  rig.records.createError.clear();
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  EXPECT_EQ(rig.messages.texts().back(), "End of Job.");
+  EXPECT_EQ(rig.records.files["Record1"].size(), 2u);
+  EXPECT_EQ(rig.records.files["Record2"].size(), 2u);
+}
+
 TEST_F(RunTest, RecordErrorEndsTheRunCleanlyKeepingStoredRows) {
   setFunctions(rig, 0, 20, "VOLT", 2);
   select(1);

@@ -19,6 +19,7 @@ class MemoryRecords final : public RunRecords {
   std::array<std::string, kSlotTableSize> nameOfSlot{};
   std::array<bool, kSlotTableSize> open{};
   bool refuseCreate = false;     // the file never appears
+  std::string createError;       // when set, creating a record not yet there fails with it
   int failAppendAfter = -1;      // appends that work before one fails
   int appends = 0;
   std::vector<std::string> log;  // "create 0 Record1", "open 0", "close 0", ...
@@ -26,6 +27,7 @@ class MemoryRecords final : public RunRecords {
   std::string CreateRunDatabase(int slot, const std::string& name) override {
     nameOfSlot[static_cast<std::size_t>(slot)] = name;
     log.push_back("create " + std::to_string(slot) + " " + name);
+    if (!createError.empty() && files.count(name) == 0) return createError;
     if (!refuseCreate) files[name];
     return {};
   }
