@@ -17,6 +17,8 @@ std::unique_ptr<KalivorApplication> simulatedApp(const QTemporaryDir& dir) {
   ProgramOptions options;
   options.visa.simulate = true;
   options.dataDir = dir.path().toStdString();
+  // Never the user's own settings: a central database saved there would be used by the test.
+  options.settingsFile = (dir.path() + "/kalivor.conf").toStdString();
   std::string error;
   auto app = KalivorApplication::create(options, &error);
   EXPECT_TRUE(app) << error;
