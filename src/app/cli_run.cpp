@@ -637,6 +637,11 @@ int commandRun(const visa::VisaOptions& options, Clock& clock, const RunOptions&
   CentralBesideRun central(o.central, resolveDataFolder(o.dataDir));
   central.start(err);
   RunStatus status(*s.run, s.tables, s.display, store::recordFolder(resolveDataFolder(o.dataDir)));
+  if (central.on()) {
+    status.setExtraColumn("central", [&](int slot) {
+      return central.stateOf(s.tables.DatabaseName[static_cast<std::size_t>(slot)]);
+    });
+  }
   std::optional<StatusPrinter> statusPrinter;
   const int code = s.runScans(o, out, err, [&] {
     if (!statusPrinter && o.statusEverySeconds > 0) {

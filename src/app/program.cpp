@@ -35,7 +35,10 @@ Program::~Program() {
 void Program::setCentral(const central::CentralChoice& choice) {
   forwarder_.reset();  // stops and joins
   centralChoice_ = choice;
+  status.setExtraColumn({}, nullptr);
   if (!choice.on()) return;
+  // The run status shows each instrument's central state beside its own.
+  status.setExtraColumn("Central", [this](int slot) { return centralState(slot); });
   forwarder_ = std::make_unique<central::BackgroundForwarder>(
       central::forwarderConfig(choice, dataFolder), centralClock_);
   forwarder_->start();

@@ -81,6 +81,9 @@ TEST_F(CentralWindow, TheChoiceIsKeptBetweenStartsAndAnEmptyUrlTurnsItOff) {
   EXPECT_EQ(first.program().centralChoice().url, kDeadUrl);
   EXPECT_EQ(first.program().centralChoice().bench, "chamber 2");
   ASSERT_TRUE(first.program().centralStatus()) << "forwarding from now on";
+  // The run status gets a column for each instrument's central state.
+  EXPECT_TRUE(first.program().status.snapshot(0).hasExtra);
+  EXPECT_EQ(first.program().status.snapshot(0).extraHeading, "Central");
 
   // The next start forwards to the same place without being asked.
   KalivorApplication& second = start();
@@ -94,6 +97,7 @@ TEST_F(CentralWindow, TheChoiceIsKeptBetweenStartsAndAnEmptyUrlTurnsItOff) {
   QTest::keyClick(dialog->url, Qt::Key_Return);
   EXPECT_FALSE(second.program().centralChoice().on());
   EXPECT_FALSE(second.program().centralStatus());
+  EXPECT_FALSE(second.program().status.snapshot(0).hasExtra) << "and its column goes";
   EXPECT_FALSE(start().program().centralChoice().on()) << "and stays off";
 }
 
