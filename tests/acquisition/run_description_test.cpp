@@ -199,7 +199,9 @@ TEST_F(DescribedRun, AlarmsFollowTheScaledReadingsOutOfTheirBandAndBack) {
     to.push_back({a.num, false, a.limitKind});
     if (a.clearedNum) to.push_back({*a.clearedNum, true, a.limitKind});
     EXPECT_EQ(a.limitValue, a.channel == 1 ? 0.73 : 960);
-    if (a.channel == 2) EXPECT_LT(a.value, 960);  // the scaled value is stored
+    if (a.channel == 2) {
+      EXPECT_LT(a.value, 960);  // the scaled value is stored
+    }
   }
   auto sameAs = [](const std::vector<Expected>& got, const std::vector<Expected>& want) {
     ASSERT_EQ(got.size(), want.size());
