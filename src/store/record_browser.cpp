@@ -124,6 +124,8 @@ void RecordBrowser::Deleted(std::string_view listedName) {
 
 StoreStatus RecordBrowser::exportCsv(const std::filesystem::path& csvFile) {
   if (!buttons_.csv) return StoreStatus::failure("No record with scans is shown.");
+  // A failed export (a full disk) leaves the file as it was: never half a line.
+  const AppendRollback rollback(csvFile);
   std::FILE* out = nullptr;
   StoreStatus st = openCsvForAppend(csvFile, out);
   bool shown = false;  // showPage has already told the user why it failed
@@ -140,6 +142,7 @@ StoreStatus RecordBrowser::exportCsv(const std::filesystem::path& csvFile) {
     }
     StoreStatus closed = closeCsv(out, csvFile.string());
     if (st.ok()) st = closed;
+    if (!st.ok()) rollback.restore();
   }
   if (!shown) messages_.inform(st.ok() ? std::string(kDataSavedMessage) : st.error);
   return st;

@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "store/record_browser.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include "store/csv_export.h"
 #include "store/record_files.h"
 #include "store_fixture.h"
@@ -229,6 +235,35 @@ TEST_F(Browser, ExportFailuresAreReportedNotSaved) {
     EXPECT_FALSE(browser.exportCsv("/dev/full").ok());
     EXPECT_EQ(messages.count("Data saved !"), 0u);
   }
+}
+
+// A full disk (a file size limit in a child process: writes fail with EFBIG as with ENOSPC): the
+// file keeps what it held, never half a line, and a file the export made is not left behind.
+TEST_F(Browser, AFullDiskLeavesTheCsvFileAsItWas) {
+  test::writeRecord(folder, "Record1", test::numbered(1, 3000));
+  browser.Open("Record1.mdb");
+  auto exportLimited = [&](const std::filesystem::path& file, rlim_t limit) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit r{limit, limit};
+      ::setrlimit(RLIMIT_FSIZE, &r);
+      ::_exit(browser.exportCsv(file).ok() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  const auto file = folder.root() / "out.csv";
+  const std::string before = "\"earlier\",\"export\"\r\n";
+  test::writeFile(file, before);
+  EXPECT_EQ(exportLimited(file, 100 * 1024 + 77), 1);
+  EXPECT_TRUE(test::readFile(file) == before) << std::filesystem::file_size(file) << " bytes";
+  const auto fresh = folder.root() / "fresh.csv";
+  EXPECT_EQ(exportLimited(fresh, 50 * 1024 + 13), 1);
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+  EXPECT_EQ(exportLimited(file, RLIM_INFINITY), 0);
+  EXPECT_GT(std::filesystem::file_size(file), 200u * 1024);
 }
 
 // The command-line export writes what the browser's export writes, for every page.
