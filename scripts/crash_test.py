@@ -27,6 +27,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import traceback
 import time
 
 SCAN_LINE = re.compile(r"^(\d+)\t(\d+)\t([^\t]*)((?:\t[^\t]*)*)$")
@@ -109,7 +110,11 @@ class Lane:
             m = SCAN_LINE.match(line)
             if not m:
                 continue
-            slot, n = int(m.group(1)), int(m.group(2))
+            # Instruments are numbered as --use numbers them (from 1); the lanes use 1 and 2.
+            slot, n = int(m.group(1)) - 1, int(m.group(2))
+            if slot not in (0, 1):
+                self.fail(trial, "scan line of an instrument not used: %r" % line)
+                continue
             readings = {}
             for field in m.group(4).split("\t")[1:]:
                 name, _, value = field.partition("=")
@@ -247,9 +252,13 @@ def main():
     counts = [args.trials // args.lanes + (1 if i < args.trials % args.lanes else 0) for i in range(args.lanes)]
 
     def work(lane, count):
-        for trial in range(count):
-            lane.trial(trial, startup_s)
-        lane.final_run()
+        # A lane that breaks down is a failure of the test, not a silent "ok".
+        try:
+            for trial in range(count):
+                lane.trial(trial, startup_s)
+            lane.final_run()
+        except Exception:
+            lane.failures.append("lane %d stopped: %s" % (lane.index, traceback.format_exc()))
 
     workers = [threading.Thread(target=work, args=(lane, count)) for lane, count in zip(lanes, counts)]
     for w in workers:
@@ -269,6 +278,9 @@ def main():
         subprocess.run(["rm", "-rf", root])
     else:
         print("crash test: data kept in " + root)
+    if storing and not printed:
+        failures.append("runs were killed while storing scans, but no scan line was read: "
+                        "nothing was checked")
     if failures:
         print("crash test: FAILED, seed %d" % seed)
         for f in failures[:40]:
