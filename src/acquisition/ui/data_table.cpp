@@ -54,7 +54,8 @@ QVariant DataTableModel::data(const QModelIndex& index, int role) const {
       return alarmCellRole(table(), index.row(), index.column(), role);
     case Qt::ForegroundRole:
       return alarmCellRole(table(), index.row(), index.column(), role);
-    case Qt::DisplayRole: {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole: {  // the whole reading, also where it is wider than its column
       const auto& rows = table().rows;
       if (index.row() >= static_cast<int>(rows.size())) return {};
       const auto& row = rows[static_cast<std::size_t>(index.row())];

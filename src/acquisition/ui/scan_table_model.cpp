@@ -18,7 +18,9 @@ QVariant ScanTableModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::ForegroundRole || role == Qt::BackgroundRole) {
     return alarmCellRole(table(), index.row(), index.column(), role);
   }
-  if (role != Qt::DisplayRole && role != Qt::TextAlignmentRole) return {};
+  // The tool tip shows a reading whole where a marker or a long unit makes it wider than its
+  // column.
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::TextAlignmentRole) return {};
   if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
   const auto& rows = table().rows;
   if (index.row() >= static_cast<int>(rows.size())) return {};

@@ -77,6 +77,8 @@ TEST_F(AlarmDisplay, ScaledValueWithItsUnitAndTheAlarmMarkAppearWhereverReadings
     ASSERT_EQ(m->rowCount(), 3);
     for (int r = 0; r < 3; ++r) {
       EXPECT_TRUE(text(m, r, 2).startsWith(QString::fromUtf8(kAlarmMarkerHigh))) << r;
+      // A marked reading can be wider than its column: the tool tip gives it whole.
+      EXPECT_EQ(text(m, r, 2, Qt::ToolTipRole), text(m, r, 2)) << r;
       EXPECT_EQ(color(m, r, 2, Qt::ForegroundRole), alarmText);
       EXPECT_EQ(color(m, r, 2, Qt::BackgroundRole), alarmBack);
       EXPECT_TRUE(text(m, r, 3).endsWith(" bar")) << r;
