@@ -10,8 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/live_display.h"
+#include "acquisition/run_controller.h"
 #include "acquisition/run_records.h"
+#include "acquisition/sqlite_run_records.h"
+#include "app/selection.h"
+#include "common/clock.h"
+#include "common/event_pump.h"
+#include "common/messages.h"
+#include "instrument/instrument_link.h"
 #include "sim/sim_config.h"
+#include "sim/sim_provider.h"
+#include "visa/resource_manager.h"
 
 namespace kalivor::bench {
 
@@ -69,5 +79,55 @@ inline double processCpuSeconds() {
   ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
+
+enum class Store { Memory, Sqlite };
+
+// N meters wired as the program wires them, selected and set to scan back to back until Stop.
+struct SimRunRig {
+  SimRunRig(Clock& c, const std::vector<sim::SimInstrumentConfig>& meters, Store store)
+      : clock(c), meterCount(static_cast<int>(meters.size())) {
+    const int n = meterCount;
+    std::vector<std::unique_ptr<visa::DeviceProvider>> providers;
+    providers.push_back(std::make_unique<sim::SimProvider>(clock, meters));
+    visa = std::make_unique<visa::ResourceManager>(std::move(providers));
+    link = std::make_unique<InstrumentLink>(*visa, clock, messages);
+    if (store == Store::Sqlite) {
+      sqlite = std::make_unique<SqliteRunRecords>(folder.root());
+      records = sqlite.get();
+    }
+    run = std::make_unique<RunController>(*link, tables, display, *records, pump);
+    InstrumentSelection selection(*link, tables, display, *run);
+    selection.Find_Button_Click();
+    for (int i = 0; i < n; ++i) selection.Check1[static_cast<std::size_t>(i)] = true;
+    selection.ok_Button_Click();
+    selection.applyToMainWindow();
+    for (int d = 0; d < n; ++d) {
+      ScanSetup& s = tables.setup[static_cast<std::size_t>(d)];
+      s.scanCount_Status = 2;
+      s.ScanTime = "0";
+      tables.DatabaseName[static_cast<std::size_t>(d)] = "Record" + std::to_string(d + 1);
+    }
+  }
+  bool ready() const { return link->InstrumentCount == meterCount && display.ActiveChannelCount[0] == 20; }
+  double scans() const {
+    double total = 0;
+    for (int d = 0; d < meterCount; ++d) total += tables.ScansDone[static_cast<std::size_t>(d)];
+    return total;
+  }
+
+  Clock& clock;
+  int meterCount;
+  TempFolder folder;
+  std::unique_ptr<visa::ResourceManager> visa;
+  RecordingMessages messages;
+  std::unique_ptr<InstrumentLink> link;
+  ScanTables tables;
+  LiveDisplay display;
+  NullRecords nullRecords;
+  std::unique_ptr<SqliteRunRecords> sqlite;
+  RunRecords* records = &nullRecords;
+  CallbackEventPump pump;
+  std::unique_ptr<RunController> run;
+};
 
 }  // namespace kalivor::bench

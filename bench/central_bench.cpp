@@ -2,7 +2,9 @@
 // Central store figures against a private PostgreSQL server on this machine (skipped when none
 // can be started): scans per second the forwarder sustains, by batch size; its CPU per scan
 // beside the CPU of storing that scan locally; and the CPU of the run's append with and without a
-// forwarder following the same record.
+// forwarder following the same record; and the CPU of the run's own loop (one simulated meter
+// scanning back to back into its record, on the manual clock) with and without a forwarder
+// following the data folder.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <time.h>
@@ -18,6 +20,7 @@
 #include "central/pg.h"
 #include "common/clock.h"
 #include "store/run_database.h"
+#include "bench_support.h"
 
 namespace {
 
@@ -188,5 +191,57 @@ void BM_RunAppend(benchmark::State& state) {
 }
 BENCHMARK(BM_RunAppend)->Arg(0)->Arg(1)->Iterations(3000)->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
+
+// The run's own loop: one simulated 20-channel meter scanning back to back into Record1 for
+// kRunSeconds of simulated time; the counter is the CPU per stored scan of the thread that runs
+// the loop (trigger, poll, fetch, convert, store). With a forwarder following the data folder on
+// its own thread the figure should stay where it is (target: at most 1.05 of the loop alone).
+constexpr double kRunSeconds = 3000;
+
+void BM_RunLoop(benchmark::State& state) {
+  const bool forwarding = state.range(0) != 0;
+  if (forwarding && !rig().ready) {
+    state.SkipWithError(("no PostgreSQL server: " + rig().skip).c_str());
+    return;
+  }
+  for (auto _ : state) {
+    ManualClock clock;
+    bench::SimRunRig run(clock, bench::twentyChannelMeters(1, "SIMC00"), bench::Store::Sqlite);
+    if (!run.ready()) {
+      state.SkipWithError("the simulated meter was not found");
+      return;
+    }
+    SystemClock serverClock;
+    std::unique_ptr<central::BackgroundForwarder> bg;
+    if (forwarding) {
+      central::ForwarderConfig config;
+      config.url = rig().url();
+      config.bench = "bench-loop";
+      config.dataFolder = run.folder.root();
+      config.pollMs = 50;
+      bg = std::make_unique<central::BackgroundForwarder>(config, serverClock);
+      bg->start();
+      for (int i = 0; i < 200 && !bg->status().connected; ++i) serverClock.sleep(50);
+    }
+    const LocalMs start = clock.now();
+    const double before = threadCpuSeconds();
+    run.run->StartReading_Click();
+    run.run->driveUntil([&] { return static_cast<double>(clock.now() - start) >= kRunSeconds * 1000; });
+    const double cpu = threadCpuSeconds() - before;
+    const double scans = run.scans();
+    run.run->StopReading_Click();
+    run.run->driveUntilEnded();
+    if (bg) {
+      // Let it catch up, so the figure shows what it forwarded while the loop ran.
+      for (int i = 0; i < 200 && bg->status().scansSent < static_cast<std::int64_t>(scans); ++i)
+        serverClock.sleep(50);
+      state.counters["forwarded"] = static_cast<double>(bg->status().scansSent);
+      bg->stop();
+    }
+    state.counters["scans"] = scans;
+    state.counters["loop_cpu_us_per_scan"] = scans > 0 ? cpu * 1e6 / scans : 0;
+  }
+}
+BENCHMARK(BM_RunLoop)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -60,63 +60,16 @@ std::vector<sim::SimInstrumentConfig> meters(int n) {
   return out;
 }
 
-enum class Store { Memory, Sqlite };
-
-
 double wallSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// N meters wired as the program wires them, selected and set to scan back to back until Stop.
-struct Rig {
-  Rig(Clock& c, int n, Store store) : clock(c), meterCount(n) {
-    std::vector<std::unique_ptr<DeviceProvider>> providers;
-    providers.push_back(std::make_unique<sim::SimProvider>(clock, meters(n)));
-    visa = std::make_unique<ResourceManager>(std::move(providers));
-    link = std::make_unique<InstrumentLink>(*visa, clock, messages);
-    if (store == Store::Sqlite) {
-      sqlite = std::make_unique<SqliteRunRecords>(folder.root());
-      records = sqlite.get();
-    }
-    run = std::make_unique<RunController>(*link, tables, display, *records, pump);
-    InstrumentSelection selection(*link, tables, display, *run);
-    selection.Find_Button_Click();
-    for (int i = 0; i < n; ++i) selection.Check1[static_cast<std::size_t>(i)] = true;
-    selection.ok_Button_Click();
-    selection.applyToMainWindow();
-    for (int d = 0; d < n; ++d) {
-      ScanSetup& s = tables.setup[static_cast<std::size_t>(d)];
-      s.scanCount_Status = 2;
-      s.ScanTime = "0";
-      tables.DatabaseName[static_cast<std::size_t>(d)] = "Record" + std::to_string(d + 1);
-    }
-  }
-  bool ready() const { return link->InstrumentCount == meterCount && display.ActiveChannelCount[0] == 20; }
-  double scans() const {
-    double total = 0;
-    for (int d = 0; d < meterCount; ++d) total += tables.ScansDone[static_cast<std::size_t>(d)];
-    return total;
-  }
-
-  Clock& clock;
-  int meterCount;
-  TempFolder folder;
-  std::unique_ptr<ResourceManager> visa;
-  RecordingMessages messages;
-  std::unique_ptr<InstrumentLink> link;
-  ScanTables tables;
-  LiveDisplay display;
-  NullRecords nullRecords;
-  std::unique_ptr<SqliteRunRecords> sqlite;
-  RunRecords* records = &nullRecords;
-  CallbackEventPump pump;
-  std::unique_ptr<RunController> run;
-};
+using Rig = SimRunRig;
 
 // Scans per second of n meters, on the system clock, after a warm-up; 0 when the run failed.
 double realRate(int n, Store store) {
   SystemClock clock;
-  Rig rig(clock, n, store);
+  Rig rig(clock, meters(n), store);
   if (!rig.ready()) return 0;
   rig.run->StartReading_Click();
   const double start = wallSeconds();
@@ -148,7 +101,7 @@ struct Simulated {
 };
 Simulated simulatedRate(int n, Store store) {
   ManualClock clock;
-  Rig rig(clock, n, store);
+  Rig rig(clock, meters(n), store);
   if (!rig.ready()) return {};
   const LocalMs start = clock.now();
   const double cpuStart = processCpuSeconds();
