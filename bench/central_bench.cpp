@@ -142,6 +142,21 @@ void BM_ForwardBacklog(benchmark::State& state) {
 BENCHMARK(BM_ForwardBacklog)->Arg(10)->Arg(100)->Arg(500)->Unit(benchmark::kMillisecond)
     ->Iterations(3)->UseRealTime();
 
+// A forwarder following the records of `dataFolder` on its own thread, connected (or given up
+// on after 10 s) when it is returned.
+std::unique_ptr<central::BackgroundForwarder> follow(const fs::path& dataFolder,
+                                                     const std::string& bench, Clock& clock) {
+  central::ForwarderConfig config;
+  config.url = rig().url();
+  config.bench = bench;
+  config.dataFolder = dataFolder;
+  config.pollMs = 50;
+  auto bg = std::make_unique<central::BackgroundForwarder>(config, clock);
+  bg->start();
+  for (int i = 0; i < 200 && !bg->status().connected; ++i) clock.sleep(50);
+  return bg;
+}
+
 // The run's append (one durable commit per scan), alone and with a forwarder following the
 // record on a thread of its own; the counter is the appending thread's CPU per scan.
 void BM_RunAppend(benchmark::State& state) {
@@ -159,17 +174,8 @@ void BM_RunAppend(benchmark::State& state) {
   db.OpenRunDatabase(file);
   SystemClock clock;
   std::unique_ptr<central::BackgroundForwarder> bg;
-  if (forwarding) {
-    central::ForwarderConfig config;
-    config.url = rig().url();
-    config.bench = "bench-follow";
-    config.dataFolder = folder;
-    config.pollMs = 50;
-    bg = std::make_unique<central::BackgroundForwarder>(config, clock);
-    bg->start();
-    // Connected and following before the first timed append.
-    for (int i = 0; i < 200 && !bg->status().connected; ++i) clock.sleep(50);
-  }
+  // Connected and following before the first timed append.
+  if (forwarding) bg = follow(folder, "bench-follow", clock);
   const auto t = texts();
   std::int64_t num = db.RowBase();
   double cpu = 0;
@@ -213,16 +219,7 @@ void BM_RunLoop(benchmark::State& state) {
     }
     SystemClock serverClock;
     std::unique_ptr<central::BackgroundForwarder> bg;
-    if (forwarding) {
-      central::ForwarderConfig config;
-      config.url = rig().url();
-      config.bench = "bench-loop";
-      config.dataFolder = run.folder.root();
-      config.pollMs = 50;
-      bg = std::make_unique<central::BackgroundForwarder>(config, serverClock);
-      bg->start();
-      for (int i = 0; i < 200 && !bg->status().connected; ++i) serverClock.sleep(50);
-    }
+    if (forwarding) bg = follow(run.folder.root(), "bench-loop", serverClock);
     const LocalMs start = clock.now();
     const double before = threadCpuSeconds();
     run.run->StartReading_Click();
