@@ -6,7 +6,6 @@
 // Built without the windows (KALIVOR_BUILD_UI off) this bench has nothing to measure.
 #if __has_include(<QApplication>)
 #include <sqlite3.h>
-#include <stdlib.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -27,20 +26,14 @@
 #include "store/run_database.h"
 #include "store/ui/record_view_form.h"
 #include "visa/resource_manager.h"
+#include "ui_bench_support.h"
 
 namespace kalivor {
 namespace {
 
 namespace fs = std::filesystem;
 
-QApplication& app() {
-  static int argc = 1;
-  static char arg0[] = "records-bench";
-  static char* argv[] = {arg0, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+QApplication& app() { return bench::offscreenApp(); }
 
 void writeRecord(const fs::path& dataFolder, const std::string& name, int rows) {
   fs::path file;

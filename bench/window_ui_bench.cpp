@@ -14,8 +14,6 @@
 
 // Built without the windows (KALIVOR_BUILD_UI off) this bench has nothing to measure.
 #if __has_include(<QApplication>)
-#include <stdlib.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -40,26 +38,15 @@
 #include "sim/sim_config.h"
 #include "sim/sim_provider.h"
 #include "visa/resource_manager.h"
+#include "bench_support.h"
+#include "ui_bench_support.h"
 
 namespace kalivor {
 namespace {
 
 namespace fs = std::filesystem;
 
-QApplication& app() {
-  static int argc = 1;
-  static char arg0[] = "window-bench";
-  static char* argv[] = {arg0, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
-
-double cpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+QApplication& app() { return bench::offscreenApp(); }
 
 // One simulated 20-channel meter, every channel in use, quick readings so scans come often.
 sim::SimInstrumentConfig meter(const std::string& fault) {
@@ -188,7 +175,7 @@ void Latency_DuringSilentRead(benchmark::State& state) {
 void measureCpu(benchmark::State& state, bool window) {
   for (auto _ : state) {
     Bench b("", window);
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = bench::processCpuSeconds();
     if (window) {
       b.form->StartReading_Click();
       Bench::spin(6000);
@@ -197,7 +184,7 @@ void measureCpu(benchmark::State& state, bool window) {
       const LocalMs until = b.clock.now() + 6000;
       b.program->run.driveUntil([&] { return b.clock.now() >= until; });
     }
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = bench::processCpuSeconds() - cpu0;
     const double scans = b.program->tables.ScansDone[0];
     state.counters["scans"] = scans;
     state.counters["us_per_scan"] = scans > 0 ? cpu * 1e6 / scans : 0;

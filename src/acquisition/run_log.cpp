@@ -4,9 +4,15 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "store/record_files.h"
+
 namespace kalivor {
 
 RunLog::RunLog(std::string path) : path_(std::move(path)) {}
+
+std::string RunLog::pathFor(const std::filesystem::path& dataFolder) {
+  return (store::recordFolder(dataFolder) / "kalivor-run.log").string();
+}
 
 void RunLog::write(const LocalDateTime& when, const std::string& instrument,
                    const std::string& what) {

@@ -5,6 +5,7 @@
 // cleared. One line per event, "yyyy/MM/dd hh:mm:ss<TAB>instrument<TAB>what", appended, so a log
 // left running over a weekend can be read with any pager. The file is made on the first event:
 // a run with nothing to report leaves none.
+#include <filesystem>
 #include <string>
 
 #include "common/clock.h"
@@ -13,6 +14,9 @@ namespace kalivor {
 
 class RunLog {
  public:
+  // <dataFolder>/db/kalivor-run.log, beside the records.
+  static std::string pathFor(const std::filesystem::path& dataFolder);
+
   // An empty path writes nowhere.
   explicit RunLog(std::string path);
 

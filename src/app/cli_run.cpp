@@ -628,7 +628,7 @@ int commandRun(const visa::VisaOptions& options, Clock& clock, const RunOptions&
   Session s(options, clock, out, err);
   if (!s.ready(err) || !s.select(uses, err) || !s.applyUses(uses, err, o)) return 1;
   s.records.setDataFolder(resolveDataFolder(o.dataDir));
-  s.runLog = std::make_unique<RunLog>(dbFolderOf(resolveDataFolder(o.dataDir)) + "/kalivor-run.log");
+  s.runLog = std::make_unique<RunLog>(RunLog::pathFor(resolveDataFolder(o.dataDir)));
   s.run->setRunLog(s.runLog.get());
   for (const CliUse& use : uses) {
     s.tables.DatabaseName[static_cast<std::size_t>(s.slotFor(use))] = use.record.empty() ? "0" : use.record;

@@ -20,7 +20,7 @@ Program::Program(Clock& clock_, std::unique_ptr<visa::VisaApi> visa_, Messages& 
       }),
       link(*visa, clock, messages),
       records(dataFolder),
-      runLog((dataFolder / "db" / "kalivor-run.log").string()),
+      runLog(RunLog::pathFor(dataFolder)),
       run(link, tables, display, records, runEvents),
       selection(link, tables, display, run),
       status(run, tables, display, store::recordFolder(dataFolder)) {
