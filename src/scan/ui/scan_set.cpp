@@ -485,18 +485,54 @@ void Scan_Set::layOut() {
   for (int r = 1; r <= kMaxChannels; ++r) g->setRowHeight(r, rowHeight_);
   const int frame = 2 * g->frameWidth();
   const int gridTop = kMargin + Device_opt[0]->sizeHint().height() + kMargin;
-  g->setGeometry(kMargin, gridTop, width + frame, headerHeight + kMaxChannels * rowHeight_ + frame);
-
-  placeDeviceOptions();
+  naturalGrid_ = QRect(kMargin, gridTop, width + frame, headerHeight + kMaxChannels * rowHeight_ + frame);
 
   auto* panel = findChild<QWidget*>("panel", Qt::FindDirectChildrenOnly);
-  const int panelLeft = g->geometry().right() + 1 + kGap;
+  const int panelLeft = naturalGrid_.right() + 1 + kGap;
   const int panelWidth = std::max(panel->sizeHint().width(), 300);
-  const int height = std::max(g->height(), panel->sizeHint().height());
-  panel->setGeometry(panelLeft, gridTop, panelWidth, height);
-  setFixedSize(panelLeft + panelWidth + kMargin, gridTop + height + kMargin);
+  const int height = std::max(naturalGrid_.height(), panel->sizeHint().height());
+  naturalPanel_ = QRect(panelLeft, gridTop, panelWidth, height);
+  naturalSize_ = QSize(panelLeft + panelWidth + kMargin, gridTop + height + kMargin);
+  // Its own size is its smallest: the panel's controls need all of its height, and the grid's
+  // captions and lists all of its width.
+  setMinimumSize(naturalSize_);
+  resize(naturalSize_);
+  layoutForSize();
+}
+
+void Scan_Set::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  layoutForSize();
+}
+
+void Scan_Set::layoutForSize() {
+  if (naturalSize_.isEmpty()) return;
+  const int dx = std::max(0, width() - naturalSize_.width());
+  const int dy = height() - naturalSize_.height();
+  ScanSet_MSFlexGrid->setGeometry(naturalGrid_.adjusted(0, 0, dx, dy));
+  auto* panel = findChild<QWidget*>("panel", Qt::FindDirectChildrenOnly);
+  panel->setGeometry(naturalPanel_.translated(dx, 0).adjusted(0, 0, 0, dy));
+  fitColumns();
   placeDeviceOptions();
   placeRowControls();
+}
+
+void Scan_Set::fitColumns() {
+  // The Enable column keeps its width; the others share what the grid's cell area has beyond
+  // their own widths, in proportion to them. The area is worked out from the grid's own size, as
+  // the grid will lay it out (its cell area is only laid out once shown).
+  QTableWidget* g = ScanSet_MSFlexGrid;
+  int natural = 0;
+  for (double t : kColumnTwips) natural += px(t);
+  const int shared = natural - px(kColumnTwips[0]);
+  const int extra = std::max(0, g->maximumViewportSize().width() - natural);
+  int given = 0;
+  for (int c = 1; c < 7; ++c) {
+    const int own = px(kColumnTwips[static_cast<std::size_t>(c)]);
+    const int share = c == 6 ? extra - given : extra * own / shared;
+    given += share;
+    if (g->columnWidth(c) != own + share) g->setColumnWidth(c, own + share);
+  }
 }
 
 void Scan_Set::placeDeviceOptions() {

@@ -102,12 +102,18 @@ class Scan_Set final : public QWidget {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void buildGrid();
   void buildRowControls();
   void buildPanel();
   void layOut();
+  // Places the grid and the panel for the window's present size: at its own size exactly as
+  // built; wider, the grid's columns share the extra width; taller, the grid and the panel
+  // follow the height (the panel's buttons keep to its foot).
+  void layoutForSize();
+  void fitColumns();
   void placeDeviceOptions();
   void placeRowControls();
 
@@ -136,6 +142,8 @@ class Scan_Set final : public QWidget {
   int listed_ = 0;  // instruments listed in Device_opt and Dev_ScanSet
   int rows_ = 0;    // channel rows of the card shown
   int rowHeight_ = 0;
+  QSize naturalSize_;    // the window's own size, where everything stands as built
+  QRect naturalGrid_, naturalPanel_;
   bool syncing_ = false;
   bool unloaded_ = false;
   std::array<std::array<QLineEdit*, 4>, 2> timeFields_{};  // [group][hour, min, sec, msec]

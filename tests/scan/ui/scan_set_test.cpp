@@ -18,6 +18,7 @@
 #include "scan/ui/channel_extras_set.h"
 #include "scan/ui/dci_aci_set.h"
 #include "scan/ui/scan_ui_fixture.h"
+#include "support/ui/window_fit.h"
 
 namespace kalivor {
 namespace {
@@ -105,6 +106,73 @@ TEST_F(ScanSetTest, RowControlsLieExactlyOverTheirCells) {
   EXPECT_TRUE(w->rect().contains(g->geometry()));
   clickCell(*w, 5, 3);  // the list opens over its cell
   testing::screenshot(*w, "scan_set");
+}
+
+// Every row's controls lie on their cells.
+void expectRowControlsOnCells(Scan_Set& w) {
+  QTableWidget* g = w.ScanSet_MSFlexGrid;
+  auto rect = [g](int r, int c) { return g->visualRect(g->model()->index(r, c)); };
+  for (int r = 1; r < g->rowCount(); ++r) {
+    const auto n = static_cast<std::size_t>(r - 1);
+    EXPECT_EQ(w.Chan_Func[n]->geometry(), rect(r, 3)) << r;
+    EXPECT_TRUE(rect(r, 0).contains(w.EnableChannel_Check[n]->geometry())) << r;
+    EXPECT_EQ(w.set_division[n]->geometry().united(w.Type_unit[n]->geometry()), rect(r, 5)) << r;
+    EXPECT_EQ(w.set_offset[n]->geometry(), rect(r, 6)) << r;
+  }
+}
+
+int columnsWidth(QTableWidget* g) {
+  int sum = 0;
+  for (int c = 0; c < g->columnCount(); ++c) sum += g->columnWidth(c);
+  return sum;
+}
+
+TEST_F(ScanSetTest, TheWindowGrowsAndShrinksWithItsGrid) {
+  QTableWidget* g = w->ScanSet_MSFlexGrid;
+  QWidget* panel = control("panel");
+  const QSize natural = w->size();
+  const auto places = testing::placesOf(*w);
+  std::vector<int> widths;
+  for (int c = 0; c < 7; ++c) widths.push_back(g->columnWidth(c));
+  const QRect grid = g->geometry();
+  { const auto o = testing::overlaps(*w); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
+  { const auto c = testing::clipped(*w); EXPECT_TRUE(c.empty()) << ::testing::PrintToString(c); }
+  // Both its own size and its smallest fit a laptop screen with a task bar.
+  EXPECT_TRUE(QRect(QPoint(), testing::laptopRoom()).contains(QRect(QPoint(), natural)));
+  EXPECT_TRUE(QRect(QPoint(), testing::laptopRoom()).contains(QRect(QPoint(), w->minimumSize())));
+  EXPECT_EQ(w->minimumSize(), natural);
+
+  // Larger: the grid takes the room, its columns share the width, the panel keeps to the right.
+  w->resize(natural + QSize(300, 200));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(g->geometry(), grid.adjusted(0, 0, 300, 200));
+  EXPECT_EQ(g->columnWidth(0), widths[0]);
+  for (int c = 1; c < 7; ++c) EXPECT_GT(g->columnWidth(c), widths[static_cast<std::size_t>(c)] + 30) << c;
+  EXPECT_EQ(columnsWidth(g), g->viewport()->width());
+  EXPECT_EQ(panel->x(), grid.right() + 1 + 12 + 300);
+  // The buttons stay at the panel's foot, and the panel at the window's.
+  EXPECT_EQ(panel->geometry().bottom() + 1, w->height() - 8);
+  EXPECT_EQ(w->Set_Command->geometry().bottom() + 1, panel->height());
+  expectRowControlsOnCells(*w);
+  { const auto o = testing::overlaps(*w); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
+  // A list opened on a widened cell covers it.
+  clickCell(*w, 4, 3);
+  EXPECT_EQ(w->Chan_Func[3]->geometry(), g->visualRect(g->model()->index(4, 3)));
+  testing::screenshot(*w, "scan_set_larger");
+
+  // A ten-channel card's rows lie on its widened cells too.
+  QTest::mouseClick(w->Device_opt[1], Qt::LeftButton);
+  ASSERT_EQ(g->rowCount(), 11);
+  expectRowControlsOnCells(*w);
+  QTest::mouseClick(w->Device_opt[0], Qt::LeftButton);
+
+  // It shrinks back no smaller than its own size.
+  w->resize(natural - QSize(200, 100));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w->size(), natural);
+  // Back at its own size, everything stands where it stood.
+  for (int c = 0; c < 7; ++c) EXPECT_EQ(g->columnWidth(c), widths[static_cast<std::size_t>(c)]) << c;
+  EXPECT_EQ(testing::placesOf(*w), places);
 }
 
 TEST_F(ScanSetTest, CountBoxesAreClampedAndTakeDigitsOnly) {
