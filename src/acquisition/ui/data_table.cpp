@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyleOptionHeader>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -201,6 +202,12 @@ ScanGridView::ScanGridView(QWidget* parent) : QTableView(parent), fixed_(new QTa
     const QScopedValueRollback<bool> echo(echoing_, true);
     fixed_->verticalScrollBar()->setValue(value);
   });
+  // When the window changes size the fixed part's range may come after the grid's has moved on:
+  // it then catches up with the grid rather than clamping the grid to its old range.
+  connect(fixed_->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+    const QScopedValueRollback<bool> echo(echoing_, true);
+    fixed_->verticalScrollBar()->setValue(verticalScrollBar()->value());
+  });
 }
 
 void ScanGridView::setModel(QAbstractItemModel* model) {
@@ -210,6 +217,16 @@ void ScanGridView::setModel(QAbstractItemModel* model) {
   const int columns = model ? model->columnCount() : 0;
   for (int c = 0; c < columns; ++c) fixed_->setColumnHidden(c, c >= kFixedColumns);
   layoutFixedColumns();
+}
+
+QSize ScanGridView::minimumSizeHint() const {
+  const int columns = model() ? model()->columnCount() : 0;
+  int width = 0;
+  for (int c = 0; c < std::min(columns, kFixedColumns + 1); ++c) width += columnWidth(c);
+  const int frame = 2 * frameWidth();
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  return QSize(width + frame + bar,
+               horizontalHeader()->sizeHint().height() + 3 * verticalHeader()->defaultSectionSize() + frame + bar);
 }
 
 void ScanGridView::resizeEvent(QResizeEvent* event) {

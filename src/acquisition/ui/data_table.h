@@ -69,6 +69,8 @@ class ScanGridView final : public QTableView {
   explicit ScanGridView(QWidget* parent = nullptr);
   void setModel(QAbstractItemModel* model) override;
   QTableView* fixedColumns() const { return fixed_; }
+  // Room for the fixed columns, one channel beside them and a few rows, with the scroll bars.
+  QSize minimumSizeHint() const override;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

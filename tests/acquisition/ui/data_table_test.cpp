@@ -14,6 +14,7 @@
 #include "common/ui/qt_seams.h"
 #include "app/ui/window_wiring.h"
 #include "support/ui/main_form_rig.h"
+#include "support/ui/window_fit.h"
 
 namespace kalivor {
 namespace {
@@ -121,6 +122,55 @@ TEST_F(DataTableTest, ScanNumberAndTimeStayInViewWhileTheChannelsScroll) {
   const QRect firstCell = fixed->visualRect(fixed->model()->index(0, 0));
   EXPECT_TRUE(fixed->viewport()->rect().intersects(firstCell));
   EXPECT_EQ(fixed->model()->index(0, 0).data().toString(), "1");
+}
+
+TEST_F(DataTableTest, TheGridGrowsAndShrinksWithTheWindow) {
+  connectRows({0, 1});
+  runScans(30);
+  DATA_Table* w = openWindow();
+  ASSERT_NE(w, nullptr);
+  QCoreApplication::processEvents();
+  ScanGridView* grid = w->MSFlexGrid1[0];
+  const QSize natural = w->size();
+  EXPECT_EQ(natural, QSize(px(13500), px(6600)));
+  const auto places = testing::placesOf(*w);
+  const QSize gridSize = grid->size();
+  { const auto o = testing::overlaps(*w); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
+
+  // Larger: the grid takes it all, still showing the newest scan, the fixed columns as high.
+  w->resize(natural + QSize(300, 200));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(grid->size(), gridSize + QSize(300, 200));
+  EXPECT_EQ(grid->fixedColumns()->height(), grid->viewport()->height() + grid->horizontalHeader()->height());
+  EXPECT_EQ(grid->verticalScrollBar()->value(), grid->verticalScrollBar()->maximum());
+  testing::screenshot(*w, "data_table_larger");
+
+  // Smallest: it fits a laptop screen and still shows the scan, its time and a whole channel
+  // beside them, and a few rows.
+  const QSize smallest = w->minimumSizeHint();
+  EXPECT_TRUE(QRect(QPoint(), testing::laptopRoom()).contains(QRect(QPoint(), smallest)));
+  w->resize(QSize(100, 100));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w->size(), smallest);
+  EXPECT_LT(grid->width(), gridSize.width());
+  EXPECT_LT(grid->height(), gridSize.height());
+  const QRect firstChannel = grid->visualRect(grid->model()->index(0, 2));
+  EXPECT_EQ(firstChannel.left(), grid->fixedColumns()->width());
+  EXPECT_LE(firstChannel.right(), grid->viewport()->width());
+  EXPECT_GE(grid->viewport()->height(), 3 * grid->verticalHeader()->defaultSectionSize());
+  // The newest scan stays in view, in both parts of the grid.
+  EXPECT_EQ(grid->verticalScrollBar()->value(), grid->verticalScrollBar()->maximum());
+  EXPECT_EQ(grid->fixedColumns()->verticalScrollBar()->value(), grid->verticalScrollBar()->value());
+  const int bottom = grid->viewport()->height() - 1;
+  EXPECT_EQ(grid->fixedColumns()->indexAt(QPoint(2, bottom)).data().toString(), "30");
+  { const auto o = testing::overlaps(*w); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
+  testing::screenshot(*w, "data_table_smallest");
+
+  // Back at its own size, everything stands where it stood.
+  w->resize(natural);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(grid->size(), gridSize);
+  EXPECT_EQ(testing::placesOf(*w), places);
 }
 
 // The model on its own: 10 001 data rows at most, the oldest dropped without resetting the view

@@ -62,11 +62,11 @@ inline std::vector<std::string> clipped(const QWidget& window) {
   return found;
 }
 
-// Every named control of `window` (not Qt's own parts) with its place in its parent.
+// Every visible named control of `window` (not Qt's own parts) with its place in its parent.
 inline std::map<std::string, QRect> placesOf(const QWidget& window) {
   std::map<std::string, QRect> places;
   for (const QWidget* w : window.findChildren<QWidget*>()) {
-    if (!w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
+    if (w->isVisible() && !w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
       places[w->objectName().toStdString()] = w->geometry();
   }
   return places;
