@@ -144,6 +144,7 @@ Record_View_Form::Record_View_Form(Program& program, QWidget* parent,
   connect(MSFlexGrid1->horizontalScrollBar(), &QScrollBar::valueChanged, this,
           [this] { MSFlexGrid1->horizontalHeader()->viewport()->update(); });
   MSFlexGrid1->installEventFilter(this);
+  MSFlexGrid1->viewport()->installEventFilter(this);
   placeFrozenColumns();
 
   Command5->setEnabled(false);
@@ -164,12 +165,16 @@ Record_View_Form::~Record_View_Form() {
   // The grids are hidden and deleted after this destructor has run, and their scroll bars still
   // signal then: nothing may reach back into the window that is gone.
   MSFlexGrid1->removeEventFilter(this);
+  MSFlexGrid1->viewport()->removeEventFilter(this);
   disconnect(frozen_->verticalScrollBar(), nullptr, this, nullptr);
   disconnect(MSFlexGrid1->horizontalScrollBar(), nullptr, this, nullptr);
 }
 
 bool Record_View_Form::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == MSFlexGrid1 && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+  // The cell area, not the grid: it is laid out after the grid's own resize, and the fixed
+  // columns must be exactly as high as it.
+  if ((watched == MSFlexGrid1 && event->type() == QEvent::Show) ||
+      (watched == MSFlexGrid1->viewport() && event->type() == QEvent::Resize))
     placeFrozenColumns();
   return QWidget::eventFilter(watched, event);
 }

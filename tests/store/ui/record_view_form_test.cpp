@@ -14,6 +14,7 @@
 #include "store/record_lock.h"
 #include "store/ui/record_page_model.h"
 #include "store/ui/record_ui_fixture.h"
+#include "support/ui/window_fit.h"
 
 namespace kalivor {
 namespace {
@@ -287,6 +288,40 @@ TEST_F(RecordViewTest, WholeReadingsResizableColumnsAndAGridThatGrowsWithTheWind
   QApplication::processEvents();
   EXPECT_EQ(w->MSFlexGrid1->size(), grid + QSize(300, 200));
   EXPECT_EQ(w->Command5->pos(), csv);  // the buttons stay where they were
+}
+
+TEST_F(RecordViewTest, ItsOwnSizeIsItsSmallestFitsALaptopAndComesBackAfterResizing) {
+  st::writeRecord(folder, "Record1", st::numbered(1, 60));
+  auto w = open();
+  w->setCentralDoor([] {});
+  openRecord(*w, "Record1.mdb");
+  QApplication::processEvents();
+  const QSize natural = w->size();
+  EXPECT_EQ(w->minimumSize(), natural);
+  EXPECT_TRUE(QRect(QPoint(), testing::laptopRoom()).contains(QRect(QPoint(), natural)));
+  const auto places = testing::placesOf(*w);
+  { const auto o = testing::overlaps(*w); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
+  { const auto c = testing::clipped(*w); EXPECT_TRUE(c.empty()) << ::testing::PrintToString(c); }
+
+  // Larger, scrolled to the end: the fixed columns are as high as the grid and show its rows.
+  w->resize(natural + QSize(400, 150));
+  QApplication::processEvents();
+  QTableView* frozen = w->MSFlexGrid1->findChild<QTableView*>("MSFlexGrid1_fixed");
+  ASSERT_NE(frozen, nullptr);
+  EXPECT_EQ(frozen->height(), w->MSFlexGrid1->viewport()->height() + w->MSFlexGrid1->horizontalHeader()->height());
+  w->MSFlexGrid1->verticalScrollBar()->setValue(w->MSFlexGrid1->verticalScrollBar()->maximum());
+  QApplication::processEvents();
+  EXPECT_EQ(frozen->verticalScrollBar()->value(), w->MSFlexGrid1->verticalScrollBar()->value());
+  EXPECT_EQ(frozen->indexAt(QPoint(2, frozen->viewport()->height() - 2)).data().toString(), "60");
+  { const auto o = testing::overlaps(*w); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
+  testing::screenshot(*w, "record_view_larger");
+
+  // No smaller than its own size, where everything stands as before.
+  w->resize(natural - QSize(300, 100));
+  QApplication::processEvents();
+  EXPECT_EQ(w->size(), natural);
+  EXPECT_EQ(testing::placesOf(*w), places);
+  EXPECT_EQ(frozen->verticalScrollBar()->value(), w->MSFlexGrid1->verticalScrollBar()->value());
 }
 
 TEST_F(RecordViewTest, TidyExportAndStatisticsOfTheShownRecord) {
