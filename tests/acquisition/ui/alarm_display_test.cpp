@@ -54,6 +54,7 @@ struct AlarmDisplay : testing::MainFormRig {
 
 TEST_F(AlarmDisplay, ScaledValueWithItsUnitAndTheAlarmMarkAppearWhereverReadingsAreShown) {
   prepare();
+  program->tables.DatabaseName[0] = "Record1";  // a run as users log it
   runScans(3);
   ASSERT_EQ(program->tables.ScansDone[0], 3);
   const QString bar = QString::fromStdString(valueText(2 * strictNumber(raw(1)).value() + 1) + " bar");

@@ -371,6 +371,9 @@ TEST_F(ScanSetTest, CurrentChannelsOpenTheShuntWindow) {
   w->onShuntWindowShown = [&](DCI_ACI_SET& shunt) {
     opened.emplace_back(shunt.slot(), shunt.channel());
     EXPECT_TRUE(shunt.isModal());
+    { const auto c = testing::clipped(shunt); EXPECT_TRUE(c.empty()) << ::testing::PrintToString(c); }
+    { const auto o = testing::overlaps(shunt); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
+    testing::screenshot(shunt, "dci_aci_set");
     retype(shunt.ohm_set, "0.1");
     retype(shunt.curr_set, "0.002");
     QTest::mouseClick(shunt.Command1, Qt::LeftButton);
@@ -528,6 +531,8 @@ TEST_F(ScanSetTest, AChannelsCellOpensItsScalingAndAlarmLimits) {
   w->onExtrasWindowShown = [&](Channel_Extras_Set& d) {
     ++shown;
     EXPECT_EQ(d.windowTitle(), "CH 4 Scaling / Alarm");
+    { const auto c = testing::clipped(d); EXPECT_TRUE(c.empty()) << ::testing::PrintToString(c); }
+    testing::screenshot(d, "channel_extras_set");
     EXPECT_FALSE(d.scale_on->isChecked());
     EXPECT_EQ(d.scale_gain->text(), "1");
     EXPECT_EQ(d.alarm_low->text(), "");

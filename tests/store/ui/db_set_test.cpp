@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "store/ui/record_ui_fixture.h"
+#include "support/ui/window_fit.h"
 
 namespace kalivor {
 namespace {
@@ -155,6 +156,7 @@ TEST_F(DbSetTest, FourInstrumentsFillEveryList) {
   pick(w->Combo1[3], 1);
   EXPECT_EQ(messages.count("Please select other Record."), 1u);
   EXPECT_EQ(name(3), "0");
+  { const auto c = testing::clipped(*w); EXPECT_TRUE(c.empty()) << ::testing::PrintToString(c); }
   testing::screenshot(*w, "db_set_four");
 }
 

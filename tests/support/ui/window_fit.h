@@ -4,6 +4,8 @@
 // no caption cut short, and every control back in its place after a round of resizing.
 #include <QAbstractButton>
 #include <QLabel>
+#include <QPushButton>
+#include <QStyle>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -45,17 +47,30 @@ inline std::vector<std::string> overlaps(const QWidget& parent) {
   return found;
 }
 
+// What a control needs to show its caption whole (a push button: its caption inside its frame;
+// its size hint adds the style's margins and minimum width).
+inline QSize captionNeeds(const QWidget& w) {
+  if (const auto* label = qobject_cast<const QLabel*>(&w)) return label->minimumSizeHint();
+  if (const auto* push = qobject_cast<const QPushButton*>(&w)) {
+    const int frame = push->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, push);
+    const int icon = push->icon().isNull() ? 0 : push->iconSize().width() + 4;
+    return QSize(push->fontMetrics().horizontalAdvance(push->text()) + icon + 2 * frame,
+                 push->fontMetrics().height());
+  }
+  return w.sizeHint();
+}
+
 // Visible labels and buttons of `window` narrower or lower than their caption needs.
 inline std::vector<std::string> clipped(const QWidget& window) {
   std::vector<std::string> found;
   for (const QWidget* w : window.findChildren<QWidget*>()) {
     if (!w->isVisible()) continue;
     const auto* label = qobject_cast<const QLabel*>(w);
+    const auto* button = qobject_cast<const QAbstractButton*>(w);
     const bool captioned = (label && !label->wordWrap() && !label->text().isEmpty()) ||
-                           (qobject_cast<const QAbstractButton*>(w) &&
-                            !static_cast<const QAbstractButton*>(w)->text().isEmpty());
+                           (button && !button->text().isEmpty());
     if (!captioned) continue;
-    const QSize need = label ? label->minimumSizeHint() : w->sizeHint();
+    const QSize need = captionNeeds(*w);
     if (w->width() < need.width() || w->height() < need.height())
       found.push_back(nameOf(w).toStdString());
   }
