@@ -86,7 +86,10 @@ TEST_F(MainWindowChart, ARunDrawsItsTracesAndTheLabelsFollowSlotZero) {
   ASSERT_TRUE(QRect(0, 0, kPlotWidthPx, kPlotHeightPx).contains(at));
   EXPECT_NE(before.pixel(at), qrgb(kDefaultChannelColors[0]));
   EXPECT_EQ(form->chartCanvas().image().pixel(at), qrgb(kDefaultChannelColors[0]));
-  EXPECT_EQ(v.drawmain_pic->grab().toImage().pixel(at), qrgb(kDefaultChannelColors[0]));
+  // On the screen's own pixels, which a scale factor makes more than one per chart pixel.
+  const QImage screen = v.drawmain_pic->grab().toImage();
+  const QPoint onScreen = (QPointF(at) * screen.devicePixelRatio()).toPoint();
+  EXPECT_EQ(screen.pixel(onScreen), qrgb(kDefaultChannelColors[0]));
   // The thermocouple channels (about 22 degrees at 1 per division) leave the plot at the top.
   EXPECT_LT(form->trendChart().pointPosition(1, 0, 1)->y, 0);
   // For the picture in the README: the read-out of a point of channel 3.
