@@ -345,6 +345,14 @@ TEST_F(RecordViewTest, TidyExportAndStatisticsOfTheShownRecord) {
   // CH1 reads 0.1, 1.1, 2.1, 3.1.
   EXPECT_EQ(stats->stat_grid->item(0, 1)->text(), "4");
   EXPECT_EQ(stats->stat_grid->item(0, 5)->text(), "1.6");
+  // It fits a laptop and its table follows the window.
+  EXPECT_TRUE(QRect(QPoint(), testing::laptopRoom()).contains(QRect(QPoint(), stats->size())));
+  { const auto c = testing::clipped(*stats); EXPECT_TRUE(c.empty()) << ::testing::PrintToString(c); }
+  const QSize table = stats->stat_grid->size();
+  stats->resize(stats->size() + QSize(200, 100));
+  QApplication::processEvents();
+  EXPECT_EQ(stats->stat_grid->size(), table + QSize(200, 100));
+  testing::screenshot(*stats, "record_statistics");
   QTest::keyClicks(stats->stat_from, "3");
   QTest::mouseClick(stats->stat_compute, Qt::LeftButton);
   EXPECT_EQ(stats->stat_grid->item(0, 1)->text(), "2");
