@@ -88,6 +88,17 @@ TEST_F(AlarmDisplay, ScaledValueWithItsUnitAndTheAlarmMarkAppearWhereverReadings
     }
     EXPECT_EQ(text(m, 2, 3), bar);
   }
+  // DATA_Table's columns of channels with limits or a unit show their readings whole; the others
+  // keep the usual width.
+  const QTableView* seen = table->MSFlexGrid1[0];
+  const QFontMetrics fm = seen->fontMetrics();
+  for (int c : {2, 3, 4}) {
+    for (int r = 0; r < 3; ++r)
+      EXPECT_LE(fm.horizontalAdvance(text(seen->model(), r, c)) + 6, seen->columnWidth(c)) << c;
+  }
+  EXPECT_GT(seen->columnWidth(2), seen->columnWidth(5));
+  EXPECT_EQ(seen->columnWidth(5), seen->columnWidth(21));
+  testing::screenshot(*table, "data_table_alarm");
 
   // The trend chart draws CH2 scaled; its read-out names the scaled value with the unit.
   TrendChart& chart = form->trendChart();
