@@ -33,7 +33,7 @@ Program::~Program() {
 }
 
 void Program::setCentral(const central::CentralChoice& choice) {
-  forwarder_.reset();  // stops and joins
+  forwarder_.reset();  // stops and joins, promptly even while the server is silent
   centralChoice_ = choice;
   status.setExtraColumn({}, nullptr);
   if (!choice.on()) return;
@@ -99,8 +99,10 @@ void Program::shutdown() {
   run.stopForShutdown();
   run.StopReading_Click();
   link.closeAtShutdown();
-  // The run's last scans get a short last pass; what is left goes on the next start.
-  if (forwarder_) forwarder_->finish(5'000);
+  // The run's last scans get a short last pass on the forwarder's own thread, so the window
+  // closes at once; the program waits for it (at most the budget) only when it is destroyed.
+  // What is left goes on the next start.
+  if (forwarder_) forwarder_->finishInBackground(5'000);
 }
 
 }  // namespace kalivor

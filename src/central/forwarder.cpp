@@ -106,6 +106,8 @@ Forwarder::Forwarder(ForwarderConfig config, Clock& clock)
     : config_(std::move(config)), clock_(clock) {
   if (config_.bench.empty()) config_.bench = defaultBenchName();
   if (config_.batchScans < 1) config_.batchScans = 1;
+  // A stop ends any wait for the server at once (the batch under way is rolled back there).
+  conn_.setCancel(&stop_);
 }
 
 Forwarder::~Forwarder() = default;
@@ -159,7 +161,8 @@ bool Forwarder::ensureConnected() {
     conn_.close();
     std::lock_guard lock(statusMutex_);
     status_.connected = false;
-    status_.lastError = error;
+    // A connect ended by a stop says nothing about the server.
+    if (!stop_) status_.lastError = error;
     return false;
   }
   std::lock_guard lock(statusMutex_);
@@ -519,8 +522,10 @@ bool Forwarder::pass() {
     status_.records.push_back(st);
     status_.scansWaiting += st.waiting;
   }
-  if (connected) status_.lastError = firstError;
-  status_.failuresInRow = serverOk ? 0 : status_.failuresInRow + 1;
+  // A pass cut short by a stop is no failure of the server's: its state stays as it was.
+  const bool interrupted = stop_ && !serverOk;
+  if (connected && !interrupted) status_.lastError = firstError;
+  if (!interrupted) status_.failuresInRow = serverOk ? 0 : status_.failuresInRow + 1;
   status_.passes = passes_;
   lastPassAllSent_ = allSent;
   return serverOk;
@@ -571,8 +576,13 @@ void Forwarder::follow(const std::function<void(const ForwarderStatus&)>& afterP
 BackgroundForwarder::BackgroundForwarder(ForwarderConfig config, Clock& clock)
     : clock_(clock), forwarder_(std::move(config), clock) {}
 
+BackgroundForwarder::~BackgroundForwarder() {
+  waitFinished();
+  stop();
+}
+
 void BackgroundForwarder::start() {
-  if (thread_.joinable()) return;
+  if (thread_.joinable() || finisher_.joinable()) return;
   forwarder_.clearStop();
   thread_ = std::thread([this] { forwarder_.follow(); });
 }
@@ -582,24 +592,50 @@ void BackgroundForwarder::stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool BackgroundForwarder::finish(std::uint32_t budgetMs) {
-  stop();
-  if (forwarder_.status().failuresInRow > 0) {
-    forwarder_.recount();
-    return false;
-  }
-  forwarder_.clearStop();
+void BackgroundForwarder::finishInBackground(std::uint32_t budgetMs) {
+  if (finisher_.joinable()) return;
+  deadline_ = clock_.now() + budgetMs;
   passDone_ = false;
   allSent_ = false;
-  thread_ = std::thread([this] {
+  abandoned_ = false;
+  finisher_ = std::thread([this] {
+    stop();
+    // While the server was failing a pass would only wait for its time-out: count what waits.
+    if (forwarder_.status().failuresInRow > 0) {
+      forwarder_.recount();
+      passDone_ = true;
+      return;
+    }
+    {
+      std::lock_guard lock(finishMutex_);
+      if (abandoned_) {
+        passDone_ = true;
+        return;
+      }
+      forwarder_.clearStop();
+    }
     forwarder_.pass();
     allSent_ = forwarder_.lastPassAllSent();
     passDone_ = true;
   });
-  for (std::uint32_t waited = 0; !passDone_ && waited < budgetMs; waited += 20) clock_.sleep(20);
-  // Past the budget the batch under way still ends (committed or rolled back) before the join.
-  stop();
+}
+
+bool BackgroundForwarder::waitFinished() {
+  if (!finisher_.joinable()) return false;
+  while (!passDone_ && clock_.now() < deadline_) clock_.sleep(20);
+  {
+    // Past the budget the pass is stopped; the batch under way is rolled back by the server.
+    std::lock_guard lock(finishMutex_);
+    abandoned_ = true;
+    forwarder_.requestStop();
+  }
+  finisher_.join();
   return passDone_ && allSent_;
+}
+
+bool BackgroundForwarder::finish(std::uint32_t budgetMs) {
+  finishInBackground(budgetMs);
+  return waitFinished();
 }
 
 std::string loggedRecordFile(const fs::path& dataFolder, const std::string& record) {

@@ -139,14 +139,21 @@ class Forwarder {
 class BackgroundForwarder {
  public:
   BackgroundForwarder(ForwarderConfig config, Clock& clock);
-  ~BackgroundForwarder() { stop(); }
+  // Waits for a last pass begun by finishInBackground (up to its budget), then stops.
+  ~BackgroundForwarder();
   void start();
-  // Asks the thread to end and waits for it; the batch under way finishes or is rolled back.
+  // Asks the thread to end and waits for it: promptly, as every wait for the server looks at the
+  // stop; the batch under way is rolled back by the server and goes again next time.
   void stop();
-  // Ends the following and gives what waits one last pass of at most `budgetMs` (on the clock
-  // given at construction), so the scans of a run that just ended go now; while the server was
-  // failing it only counts what waits (a pass would just wait for the server's time-out). True
-  // when every record was fully sent; what is left goes on the next start.
+  // Ends the following and begins one last pass of what waits, on a thread of its own, without
+  // waiting for it: the scans of a run that just ended go now. While the server was failing it
+  // only counts what waits (a pass would just wait for the server's time-out). The pass gets
+  // `budgetMs` (on the clock given at construction) from now; what is left goes on the next start.
+  void finishInBackground(std::uint32_t budgetMs);
+  // Waits for that last pass until its budget is spent, then stops it. True when every record
+  // was fully sent.
+  bool waitFinished();
+  // Both of the above in one.
   bool finish(std::uint32_t budgetMs);
   bool running() const { return thread_.joinable(); }
   ForwarderStatus status() const { return forwarder_.status(); }
@@ -155,8 +162,12 @@ class BackgroundForwarder {
   Clock& clock_;
   Forwarder forwarder_;
   std::thread thread_;
+  std::thread finisher_;
+  std::mutex finishMutex_;
+  bool abandoned_ = false;  // the last pass is no longer wanted (under finishMutex_)
+  LocalMs deadline_ = 0;
   std::atomic<bool> passDone_{false};
-  bool allSent_ = false;
+  std::atomic<bool> allSent_{false};
 };
 
 // The central store's state for the instrument that logs into record file `recordFile`

@@ -1,9 +1,40 @@
 // SPDX-License-Identifier: MIT
 #include "central/pg.h"
 
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace kalivor::central {
+namespace {
+
+// How long one wait for the socket lasts before the cancel flag is looked at again.
+constexpr int kSliceMs = 50;
+
+// The connect time-out in effect, by libpq's rule (at least 2 s; 0 or none: no limit), in ms.
+std::int64_t connectTimeoutMs(PGconn* conn) {
+  std::int64_t seconds = 0;
+  if (PQconninfoOption* options = PQconninfo(conn)) {
+    for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+      if (std::strcmp(o->keyword, "connect_timeout") == 0 && o->val != nullptr) {
+        seconds = std::atoll(o->val);
+      }
+    }
+    PQconninfoFree(options);
+  }
+  return seconds <= 0 ? 0 : std::max<std::int64_t>(seconds, 2) * 1000;
+}
+
+// The connect time-out is the network's: counted in real time whatever clock the caller runs on.
+Clock& networkClock() {
+  static SystemClock clock;
+  return clock;
+}
+
+}  // namespace
 
 std::string maskedUrl(std::string_view url) {
   std::string out(url);
@@ -30,25 +61,132 @@ std::string maskedUrl(std::string_view url) {
 bool PgConnection::connect(const std::string& url) {
   close();
   error_.clear();
+  cancelled_ = false;
   // Defaults first: libpq lets later entries override earlier ones, and the expanded URL comes
   // last, so whatever the user wrote in it holds.
   const char* keys[] = {"connect_timeout", "keepalives_idle", "keepalives_interval",
                         "keepalives_count", "tcp_user_timeout", "application_name",
                         "dbname", "client_encoding", nullptr};
   const char* values[] = {"10", "10", "5", "3", "30000", "kalivor", url.c_str(), "UTF8", nullptr};
-  conn_ = PQconnectdbParams(keys, values, 1);
+  // libpq's own connect would block the calling thread until the time-out; polled, a cancel
+  // ends it at once.
+  conn_ = PQconnectStartParams(keys, values, 1);
   if (conn_ == nullptr) {
     error_ = "out of memory while connecting";
     return false;
   }
-  if (PQstatus(conn_) != CONNECTION_OK) {
-    setError("connect to " + maskedUrl(url), nullptr);
+  const std::string what = "connect to " + maskedUrl(url);
+  const std::int64_t timeout = connectTimeoutMs(conn_);
+  const LocalMs deadline = timeout > 0 ? networkClock().now() + timeout : 0;
+  PostgresPollingStatusType state =
+      PQstatus(conn_) == CONNECTION_BAD ? PGRES_POLLING_FAILED : PGRES_POLLING_WRITING;
+  while (state != PGRES_POLLING_OK) {
+    if (state == PGRES_POLLING_FAILED) {
+      setError(what, nullptr);
+      close();
+      return false;
+    }
+    const Wait w = waitSocket(state == PGRES_POLLING_WRITING ? POLLOUT : POLLIN, deadline);
+    if (w != Wait::Ready) return failWait(w, what);
+    state = PQconnectPoll(conn_);
+  }
+  // Queries are sent and awaited without blocking too, for the same reason.
+  if (PQsetnonblocking(conn_, 1) != 0) {
+    setError(what, nullptr);
     close();
     return false;
   }
   // Notices (e.g. "relation already exists, skipping") are not for the user's terminal.
   PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
   return true;
+}
+
+PgConnection::Wait PgConnection::waitSocket(short events, LocalMs deadline) {
+  for (;;) {
+    if (cancel_ != nullptr && cancel_->load()) return Wait::Cancelled;
+    std::int64_t slice = kSliceMs;
+    if (deadline != 0) {
+      const std::int64_t left = deadline - networkClock().now();
+      if (left <= 0) return Wait::TimedOut;
+      slice = std::min(slice, left);
+    }
+    const int fd = PQsocket(conn_);
+    if (fd < 0) return Wait::Failed;
+    pollfd p{fd, events, 0};
+    const int n = ::poll(&p, 1, static_cast<int>(slice));
+    // An error or a hang-up counts as ready: libpq reads it and says what happened.
+    if (n > 0) return Wait::Ready;
+    if (n < 0 && errno != EINTR) return Wait::Failed;
+  }
+}
+
+bool PgConnection::failWait(Wait why, std::string_view what) {
+  if (why == Wait::Cancelled) {
+    cancelled_ = true;
+    error_ = "cannot " + std::string(what) + ": stopped before the server answered";
+  } else if (why == Wait::TimedOut) {
+    error_ = "cannot " + std::string(what) + ": timeout expired";
+  } else {
+    setError(what, nullptr);
+  }
+  close();
+  return false;
+}
+
+bool PgConnection::flush(std::string_view what) {
+  for (;;) {
+    const int r = PQflush(conn_);
+    if (r == 0) return true;
+    if (r < 0) {
+      setError(what, nullptr);
+      return false;
+    }
+    // The server may be answering meanwhile (an error): read it, or neither side moves.
+    const Wait w = waitSocket(POLLOUT | POLLIN, 0);
+    if (w != Wait::Ready) return failWait(w, what);
+    if (PQconsumeInput(conn_) == 0) {
+      setError(what, nullptr);
+      return false;
+    }
+  }
+}
+
+bool PgConnection::awaitResult(std::string_view what) {
+  while (PQisBusy(conn_) != 0) {
+    const Wait w = waitSocket(POLLIN, 0);
+    if (w != Wait::Ready) return failWait(w, what);
+    if (PQconsumeInput(conn_) == 0) {
+      setError(what, nullptr);
+      return false;
+    }
+  }
+  return true;
+}
+
+PgResult PgConnection::collect(std::string_view what) {
+  if (!flush(what)) return nullptr;
+  PgResult last;
+  bool good = true;
+  for (;;) {
+    if (!awaitResult(what)) return nullptr;
+    PgResult r(PQgetResult(conn_));
+    if (!r) break;
+    const ExecStatusType status = PQresultStatus(r.get());
+    if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
+      // No statement of ours asks for this; the connection cannot go on from here.
+      error_ = "cannot " + std::string(what) + ": unexpected COPY";
+      close();
+      return nullptr;
+    }
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && good) {
+      setError(what, r.get());
+      good = false;
+    }
+    last = std::move(r);
+  }
+  if (!good) return nullptr;
+  if (!last) setError(what, nullptr);
+  return last;
 }
 
 void PgConnection::close() {
@@ -74,63 +212,83 @@ void PgConnection::setError(std::string_view what, const PGresult* result) {
 PgResult PgConnection::exec(const std::string& sql,
                             const std::vector<std::optional<std::string>>& params) {
   error_.clear();
+  cancelled_ = false;
   if (conn_ == nullptr) {
     error_ = "not connected";
     return nullptr;
   }
+  const std::string_view what = "run a query on the central database";
   std::vector<const char*> values;
   values.reserve(params.size());
   for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-  PgResult r(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                          values.data(), nullptr, nullptr, 0));
-  const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-    setError("run a query on the central database", r.get());
+  if (PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                        values.data(), nullptr, nullptr, 0) == 0) {
+    setError(what, nullptr);
     return nullptr;
   }
-  return r;
+  return collect(what);
 }
 
 bool PgConnection::run(const std::string& sql) {
   error_.clear();
+  cancelled_ = false;
   if (conn_ == nullptr) {
     error_ = "not connected";
     return false;
   }
-  PgResult r(PQexec(conn_, sql.c_str()));
-  const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-    setError("run a query on the central database", r.get());
+  const std::string_view what = "run a query on the central database";
+  if (PQsendQuery(conn_, sql.c_str()) == 0) {
+    setError(what, nullptr);
     return false;
   }
-  return true;
+  return collect(what) != nullptr;
 }
 
 bool PgConnection::copyIn(const std::string& copySql, std::string_view data) {
   error_.clear();
+  cancelled_ = false;
   if (conn_ == nullptr) {
     error_ = "not connected";
     return false;
   }
-  PgResult start(PQexec(conn_, copySql.c_str()));
-  if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN) {
-    setError("send scans to the central database", start.get());
+  const std::string_view what = "send scans to the central database";
+  if (PQsendQuery(conn_, copySql.c_str()) == 0) {
+    setError(what, nullptr);
     return false;
   }
-  bool sent = PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) == 1;
-  sent = PQputCopyEnd(conn_, sent ? nullptr : "the data could not be sent") == 1 && sent;
-  bool good = sent;
-  std::string firstError;
-  while (PGresult* raw = PQgetResult(conn_)) {
-    PgResult r(raw);
-    if (PQresultStatus(raw) != PGRES_COMMAND_OK && good) {
-      setError("send scans to the central database", raw);
-      firstError = error_;
-      good = false;
+  if (!flush(what) || !awaitResult(what)) return false;
+  PgResult start(PQgetResult(conn_));
+  if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN) {
+    setError(what, start.get());
+    const std::string refused = error_;
+    // What else the server answered, so the connection can take the next statement.
+    while (conn_ != nullptr && awaitResult(what)) {
+      PgResult rest(PQgetResult(conn_));
+      if (!rest) break;
     }
+    if (!cancelled_) error_ = refused;
+    return false;
   }
-  if (!sent && firstError.empty()) setError("send scans to the central database", nullptr);
-  return good;
+  // Non-blocking: 0 means libpq's buffer is full until some of it went out.
+  int put = 0;
+  while ((put = PQputCopyData(conn_, data.data(), static_cast<int>(data.size()))) == 0) {
+    if (!flush(what)) return false;
+  }
+  const bool sent = put == 1;
+  int end = 0;
+  while ((end = PQputCopyEnd(conn_, sent ? nullptr : "the data could not be sent")) == 0) {
+    if (!flush(what)) return false;
+  }
+  if (end < 0) {
+    setError(what, nullptr);
+    return false;
+  }
+  if (collect(what) == nullptr) return false;
+  if (!sent) {
+    setError(what, nullptr);
+    return false;
+  }
+  return true;
 }
 
 std::string cell(const PGresult* r, int row, int column) {

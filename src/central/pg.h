@@ -4,11 +4,14 @@
 // that never show a password.
 #include <libpq-fe.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/clock.h"
 
 namespace kalivor::central {
 
@@ -26,6 +29,14 @@ class PgConnection {
   ~PgConnection() { close(); }
   PgConnection(const PgConnection&) = delete;
   PgConnection& operator=(const PgConnection&) = delete;
+
+  // Every wait for the server (connecting, sending, awaiting an answer) looks at `cancel` a few
+  // times a second; once it is set the wait ends, the connection is closed (the server rolls back
+  // what was under way) and the call fails. So whoever owns the thread can end it promptly even
+  // while the server is silent. The flag must outlive the connection's use.
+  void setCancel(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+  // Whether the last failure was a cancel rather than the server or the network.
+  bool cancelled() const { return cancelled_; }
 
   // Connects to a "postgresql://user@host:port/db" URL (or a key=value string). The password comes
   // from ~/.pgpass or libpq's environment, or from the URL itself, never from us. Connection and
@@ -49,9 +60,23 @@ class PgConnection {
 
  private:
   void setError(std::string_view what, const PGresult* result);
+  enum class Wait { Ready, Cancelled, TimedOut, Failed };
+  // Waits until the socket can be read (or written, with `write`), the cancel flag is set or
+  // `deadline` (on the clock; 0 for none) passes.
+  Wait waitSocket(short events, LocalMs deadline);
+  // Fails the call under way: `what` names it; a cancel also closes the connection.
+  bool failWait(Wait why, std::string_view what);
+  // Pushes what libpq queued to the server, reading whatever arrives meanwhile.
+  bool flush(std::string_view what);
+  // Reads until a result is ready; false when the wait failed.
+  bool awaitResult(std::string_view what);
+  // Every result of the statement sent: the last one when all succeeded, else nullptr.
+  PgResult collect(std::string_view what);
 
   PGconn* conn_ = nullptr;
   std::string error_;
+  const std::atomic<bool>* cancel_ = nullptr;
+  bool cancelled_ = false;
 };
 
 // A text cell of a result (empty for NULL) and whether it is NULL.
