@@ -101,8 +101,9 @@ void Program::shutdown() {
   link.closeAtShutdown();
   // The run's last scans get a short last pass on the forwarder's own thread, so the window
   // closes at once; the program waits for it (at most the budget) only when it is destroyed.
-  // What is left goes on the next start.
-  if (forwarder_) forwarder_->finishInBackground(5'000);
+  // Only while the server is reached: else the pass would just wait out its time-out. What is
+  // left goes on the next start.
+  if (forwarder_ && forwarder_->status().connected) forwarder_->finishInBackground(5'000);
 }
 
 }  // namespace kalivor

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "app/ui/application.h"
+#include "central/silent_server.h"
 #include "central/ui/central_dialog.h"
 #include "support/ui/qt_app.h"
 
@@ -123,6 +124,36 @@ TEST_F(CentralWindow, TheCommandLineHoldsForThisStartOnly) {
   EXPECT_EQ(start(given).program().centralChoice().url, kDeadUrl);
   EXPECT_EQ(app_->program().centralChoice().bench, "rack3");
   EXPECT_EQ(start().program().centralChoice().url, "postgresql://kept@127.0.0.1:1/kept");
+}
+
+TEST_F(CentralWindow, ASilentServerNeverHoldsUpTheWindow) {
+  // A host that takes the connection and never answers: a client waits for its time-out (10 s).
+  central::test::SilentServer silent;
+  ASSERT_NE(silent.port(), 0);
+  const std::string silentUrl = silent.url("bench7");
+  KalivorApplication& app = start({silentUrl, "rack"});
+  ASSERT_TRUE(silent.acceptOne(10)) << "the forwarder connects on a thread of its own";
+
+  // Turning the central store off while the forwarder waits for the server.
+  CentralDialog* dialog = openDialog();
+  ASSERT_NE(dialog, nullptr);
+  type(dialog->url, "");
+  EXPECT_LT(central::test::secondsTaken([&] { QTest::keyClick(dialog->url, Qt::Key_Return); }),
+            2.0);
+  EXPECT_FALSE(app.program().centralStatus());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+  // On again, and the program closed while the forwarder waits: the window goes at once, and
+  // the program ends without a thread left waiting for the server.
+  dialog = openDialog();
+  ASSERT_NE(dialog, nullptr);
+  type(dialog->url, QString::fromStdString(silentUrl));
+  QTest::keyClick(dialog->url, Qt::Key_Return);
+  ASSERT_TRUE(app.program().centralStatus());
+  ASSERT_TRUE(silent.acceptOne(10));
+  EXPECT_LT(central::test::secondsTaken([&] { app.mainForm().close(); }), 2.0);
+  EXPECT_FALSE(app.mainForm().isVisible());
+  EXPECT_LT(central::test::secondsTaken([&] { app_.reset(); }), 2.0);
 }
 
 }  // namespace
