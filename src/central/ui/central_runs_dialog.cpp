@@ -10,6 +10,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "central/pg.h"
+
 namespace kalivor {
 
 CentralRunsDialog::CentralRunsDialog(const central::CentralChoice& choice, QWidget* parent)
@@ -43,6 +45,11 @@ CentralRunsDialog::CentralRunsDialog(const central::CentralChoice& choice, QWidg
   problem->setWordWrap(true);
   problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
   problem->hide();
+  note = new QLabel;
+  note->setObjectName("CentralRunsNote");
+  note->hide();
+  // Closing the dialog stops whatever waits for the server.
+  conn_.setCancel(&cancel_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
   openButton = buttons->addButton("Open", QDialogButtonBox::AcceptRole);
   openButton->setObjectName("CentralRunsOpen");
@@ -55,8 +62,41 @@ CentralRunsDialog::CentralRunsDialog(const central::CentralChoice& choice, QWidg
   layout->addLayout(form);
   layout->addWidget(listButton, 0, Qt::AlignLeft);
   layout->addWidget(runs);
+  layout->addWidget(note);
   layout->addWidget(problem);
   layout->addWidget(buttons);
+}
+
+CentralRunsDialog::~CentralRunsDialog() {
+  cancel_ = true;
+  if (worker_.joinable()) worker_.join();
+}
+
+void CentralRunsDialog::inBackground(const QString& text, std::function<void()> work,
+                                     std::function<void()> done) {
+  if (worker_.joinable()) worker_.join();  // the last job has handed back its result
+  busy_ = true;
+  note->setText(text);
+  note->show();
+  for (QWidget* w : std::initializer_list<QWidget*>{url, bench, listButton, openButton, runs}) {
+    w->setEnabled(false);
+  }
+  worker_ = std::thread([this, work = std::move(work), done = std::move(done)] {
+    work();
+    // Dropped unseen should the dialog be gone by then (it joins this thread first).
+    QMetaObject::invokeMethod(
+        this,
+        [this, done] {
+          busy_ = false;
+          note->hide();
+          for (QWidget* w : std::initializer_list<QWidget*>{url, bench, listButton, runs}) {
+            w->setEnabled(true);
+          }
+          openButton->setEnabled(!runs->selectedItems().isEmpty());
+          done();
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void CentralRunsDialog::showProblem(const QString& text) {
@@ -65,6 +105,7 @@ void CentralRunsDialog::showProblem(const QString& text) {
 }
 
 void CentralRunsDialog::list() {
+  if (busy_) return;
   runs->setRowCount(0);
   listed_.clear();
   showProblem({});
@@ -73,10 +114,23 @@ void CentralRunsDialog::list() {
     showProblem("Give the central database's URL: postgresql://user@host/database");
     return;
   }
-  std::string error;
-  if (!conn_.connect(where) ||
-      !central::listCentralRuns(conn_, bench->text().trimmed().toStdString(), listed_, error)) {
-    if (error.empty()) error = conn_.error();
+  const std::string which = bench->text().trimmed().toStdString();
+  inBackground(
+      QString::fromStdString("Connecting to " + central::maskedUrl(where) + " …"),
+      [this, where, which] {
+        listError_.clear();
+        if (!conn_.connect(where) ||
+            !central::listCentralRuns(conn_, which, listed_, listError_)) {
+          if (listError_.empty()) listError_ = conn_.error();
+          listed_.clear();
+        }
+      },
+      [this] { showListed(); });
+}
+
+void CentralRunsDialog::showListed() {
+  std::string error = listError_;
+  if (!error.empty()) {
     // A database no bench has reached yet has no tables.
     if (error.find("does not exist") != std::string::npos) {
       error = "The central database holds no KALIVOR runs yet.";
@@ -97,24 +151,36 @@ void CentralRunsDialog::list() {
 }
 
 void CentralRunsDialog::accept() {
+  if (busy_) return;
   const int row = runs->currentRow();
   if (row < 0 || row >= static_cast<int>(listed_.size())) {
     showProblem("Choose a run first (List shows them).");
     return;
   }
-  const central::CentralRun& r = listed_[static_cast<std::size_t>(row)];
+  showProblem({});
+  const central::CentralRun r = listed_[static_cast<std::size_t>(row)];
+  const std::string where = url->text().trimmed().toStdString();
   auto copy = std::make_shared<central::CentralSnapshot>();
-  std::string error;
-  // The connection of the listing may have been cut since; one more try on a fresh one.
-  if (!copy->make(conn_, r.bench, r.record, error) &&
-      (!conn_.connect(url->text().trimmed().toStdString()) ||
-       !copy->make(conn_, r.bench, r.record, error))) {
-    showProblem(QString::fromStdString(error.empty() ? conn_.error() : error));
-    return;
-  }
-  snapshot_ = std::move(copy);
-  chosenTitle_ = QString::fromStdString(r.bench + " / " + r.record);
-  QDialog::accept();
+  auto error = std::make_shared<std::string>();
+  inBackground(
+      QString::fromStdString("Copying " + r.bench + " / " + r.record +
+                             " from the central database …"),
+      [this, r, where, copy, error] {
+        // The connection of the listing may have been cut since; one more try on a fresh one.
+        if (!copy->make(conn_, r.bench, r.record, *error) &&
+            (!conn_.connect(where) || !copy->make(conn_, r.bench, r.record, *error))) {
+          if (error->empty()) *error = conn_.error();
+        }
+      },
+      [this, r, copy, error] {
+        if (copy->file().empty()) {  // a copy that failed leaves nothing
+          showProblem(QString::fromStdString(*error));
+          return;
+        }
+        snapshot_ = copy;
+        chosenTitle_ = QString::fromStdString(r.bench + " / " + r.record);
+        QDialog::accept();
+      });
 }
 
 }  // namespace kalivor

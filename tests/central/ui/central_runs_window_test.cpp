@@ -11,10 +11,13 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 #include "app/ui/application.h"
 #include "central/central_fixture.h"
+#include "central/silent_server.h"
 #include "central/ui/central_runs_dialog.h"
 #include "charts/ui/record_view_draw.h"
 #include "store/ui/record_view_form.h"
@@ -53,6 +56,11 @@ class CentralRunsWindow : public CentralTest {
     return app_->mainForm().findChild<CentralRunsDialog*>("CentralRunsDialog");
   }
 
+  // Waits (the event loop running) until the dialog's talk with the server has ended.
+  static bool settled(CentralRunsDialog* dialog) {
+    return QTest::qWaitFor([dialog] { return !dialog->busy(); }, 30'000);
+  }
+
   template <typename W>
   W* centralWindow(const char* name) {
     for (W* w : app_->mainForm().findChildren<W*>(name)) {
@@ -79,6 +87,7 @@ TEST_F(CentralRunsWindow, TheBrowserAndTheChartOpenACentralRunReadOnly) {
   CentralRunsDialog* dialog = runsDialog();
   ASSERT_NE(dialog, nullptr);
   // Listed at once from the program's central database.
+  ASSERT_TRUE(settled(dialog));
   ASSERT_EQ(dialog->runs->rowCount(), 1) << dialog->problem->text().toStdString();
   EXPECT_EQ(dialog->runs->item(0, 0)->text(), "bench-a");
   EXPECT_EQ(dialog->runs->item(0, 1)->text(), "Record4.mdb");
@@ -86,6 +95,7 @@ TEST_F(CentralRunsWindow, TheBrowserAndTheChartOpenACentralRunReadOnly) {
   EXPECT_FALSE(dialog->openButton->isEnabled()) << "nothing chosen yet";
   dialog->runs->selectRow(0);
   QTest::mouseClick(dialog->openButton, Qt::LeftButton);
+  ASSERT_TRUE(settled(dialog));
 
   auto* copy = centralWindow<Record_View_Form>("Record_View_Form");
   ASSERT_NE(copy, nullptr);
@@ -111,9 +121,11 @@ TEST_F(CentralRunsWindow, TheBrowserAndTheChartOpenACentralRunReadOnly) {
   for (auto* d : app.mainForm().findChildren<CentralRunsDialog*>("CentralRunsDialog"))
     if (d->isVisible()) dialog = d;
   ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(settled(dialog));
   ASSERT_EQ(dialog->runs->rowCount(), 1);
   dialog->runs->selectRow(0);
   QTest::mouseClick(dialog->openButton, Qt::LeftButton);
+  ASSERT_TRUE(settled(dialog));
   auto* chart = centralWindow<Record_View_Draw>("Record_View_Draw");
   ASSERT_NE(chart, nullptr);
   EXPECT_EQ(chart->Combo_record->currentText(), "Record4.mdb");
@@ -133,16 +145,55 @@ TEST_F(CentralRunsWindow, AnUnreachableOrEmptyDatabaseSaysSoAndOpensNothing) {
   EXPECT_TRUE(dialog->problem->text().startsWith("Give the central database's URL"));
   dialog->url->setText(QString::fromStdString(url()));
   QTest::mouseClick(dialog->listButton, Qt::LeftButton);
+  ASSERT_TRUE(settled(dialog));
   EXPECT_EQ(dialog->runs->rowCount(), 0);
   EXPECT_EQ(dialog->problem->text(), "The central database holds no KALIVOR runs yet.");
+  RefusingPort nobody;
   dialog->url->setText(QString::fromStdString("postgresql://nobody:pw@127.0.0.1:" +
-                                              std::to_string(freeLocalPort()) + "/x"));
+                                              std::to_string(nobody.port()) + "/x"));
   QTest::mouseClick(dialog->listButton, Qt::LeftButton);
+  ASSERT_TRUE(settled(dialog));
   EXPECT_EQ(dialog->runs->rowCount(), 0);
   EXPECT_TRUE(dialog->problem->text().contains("cannot connect")) << dialog->problem->text().toStdString();
   EXPECT_FALSE(dialog->problem->text().contains(":pw@")) << "no password shown";
   dialog->accept();  // nothing chosen
   EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(centralWindow<Record_View_Form>("Record_View_Form"), nullptr);
+}
+
+TEST_F(CentralRunsWindow, ASilentServerNeverHoldsUpTheWindows) {
+  SilentServer silent;
+  ASSERT_NE(silent.port(), 0);
+  KalivorApplication& app = start(false);
+  app.mainForm().Record_View_Menu->trigger();
+  auto* view = app.mainForm().findChild<Record_View_Form*>("Record_View_Form");
+  ASSERT_NE(view, nullptr);
+  QTest::mouseClick(view->central_DB, Qt::LeftButton);
+  QPointer<CentralRunsDialog> dialog = runsDialog();
+  ASSERT_NE(dialog, nullptr);
+  dialog->url->setText(QString::fromStdString(silent.url("bench7")));
+  // The click comes back at once; a note says what is waited for, and List waits its turn.
+  EXPECT_LT(secondsTaken([&] { QTest::mouseClick(dialog->listButton, Qt::LeftButton); }), 2.0);
+  ASSERT_TRUE(silent.acceptOne(10));
+  EXPECT_TRUE(dialog->busy());
+  EXPECT_TRUE(dialog->note->isVisible());
+  EXPECT_EQ(dialog->note->text().toStdString(),
+            "Connecting to postgresql://bench7@127.0.0.1:" + std::to_string(silent.port()) +
+                "/silent …");
+  EXPECT_FALSE(dialog->listButton->isEnabled());
+  EXPECT_FALSE(dialog->openButton->isEnabled());
+  // The window thread goes on meanwhile: a timer due in 50 ms fires.
+  bool fired = false;
+  QTimer::singleShot(50, [&fired] { fired = true; });
+  EXPECT_TRUE(QTest::qWaitFor([&fired] { return fired; }, 2'000));
+  EXPECT_TRUE(dialog->busy()) << "the server has still said nothing";
+  // Cancel closes the dialog at once, and with it the wait.
+  EXPECT_LT(secondsTaken([&] {
+              dialog->reject();
+              QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            }),
+            2.0);
+  EXPECT_TRUE(dialog.isNull());
   EXPECT_EQ(centralWindow<Record_View_Form>("Record_View_Form"), nullptr);
 }
 
