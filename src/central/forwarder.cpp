@@ -332,24 +332,24 @@ bool Forwarder::sendBatch(const std::vector<LocalScan>& scans,
 Forwarder::Outcome Forwarder::sendAlarms(LocalRecord& record, const std::string& fileName,
                                          Progress& progress, const store::RecordMeta& meta,
                                          std::string& error) {
-  std::vector<const store::AlarmRow*> alarms;
-  for (const store::AlarmRow& a : meta.alarms) {
-    if (a.id >= progress.alarmFrom) alarms.push_back(&a);
+  std::vector<LocalAlarm> alarms;
+  if (!record.alarmsFrom(progress.alarmFrom, alarms)) {
+    error = record.error();
+    return Outcome::LocalFailure;
   }
   if (alarms.empty()) return Outcome::Sent;
   std::set<std::int64_t> needed;
-  for (const store::AlarmRow* a : alarms) {
+  for (const LocalAlarm& a : alarms) {
     const bool described = std::any_of(meta.runs.begin(), meta.runs.end(),
-                                       [&](const store::RunRow& r) { return r.runId == a->runId; });
-    needed.insert(described ? a->runId : kLegacyRunId);
+                                       [&](const store::RunRow& r) { return r.runId == a.runId; });
+    needed.insert(described ? a.runId : kLegacyRunId);
   }
   if (!sendRuns(fileName, progress, meta, needed, error)) return Outcome::ServerFailure;
   auto& known = runsOf(progress.recordUid);
   bool ok = conn_.run("BEGIN");
-  std::int64_t nextFrom = alarms.back()->id + 1;
-  for (const store::AlarmRow* alarm : alarms) {
+  std::int64_t nextFrom = alarms.back().id + 1;
+  for (const LocalAlarm& a : alarms) {
     if (!ok) break;
-    const store::AlarmRow& a = *alarm;
     const auto it = known.find(a.runId);
     const RunInfo& info = it != known.end() ? it->second : known.at(kLegacyRunId);
     ok = static_cast<bool>(conn_.exec(
@@ -357,10 +357,9 @@ Forwarder::Outcome Forwarder::sendAlarms(LocalRecord& record, const std::string&
         " limit_value, cleared_scan, cleared_time) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9,"
         " $10) ON CONFLICT (run_ref, alarm_id) DO UPDATE SET cleared_scan ="
         " EXCLUDED.cleared_scan, cleared_time = EXCLUDED.cleared_time",
-        {std::to_string(info.ref), std::to_string(a.id), std::to_string(a.channel),
-         std::to_string(a.num), utcTimestamp(a.time), optNumber(std::optional<double>(a.value)),
-         optText(a.limitKind), optNumber(std::optional<double>(a.limitValue)),
-         optNumber(a.clearedNum), utcTimestamp(a.clearedTime)}));
+        {std::to_string(info.ref), std::to_string(a.id), optNumber(a.channel), optNumber(a.num),
+         utcTimestamp(a.time), optNumber(a.value), optText(a.limitKind),
+         optNumber(a.limitValue), optNumber(a.clearedNum), utcTimestamp(a.clearedTime)}));
     // An alarm still open may yet be cleared: it is looked at again next time.
     if (!a.clearedNum && a.clearedTime.empty()) nextFrom = std::min(nextFrom, a.id);
   }

@@ -259,6 +259,40 @@ bool LocalRecord::meta(store::RecordMeta& out) {
   return true;
 }
 
+bool LocalRecord::alarmsFrom(std::int64_t fromId, std::vector<LocalAlarm>& out) {
+  out.clear();
+  bool has = false;
+  if (!hasTable("ALARMS", has)) return false;
+  if (!has) return true;
+  Stmt q;
+  if (sqlite3_prepare_v2(db_,
+                         "SELECT id, run_id, channel, num, time, value, limit_kind, limit_value,"
+                         " cleared_num, cleared_time FROM ALARMS WHERE id >= ?1 ORDER BY id",
+                         -1, &q.s_, nullptr) != SQLITE_OK) {
+    return fail("read the alarms of");
+  }
+  sqlite3_bind_int64(q.s_, 1, fromId);
+  int rc;
+  while ((rc = sqlite3_step(q.s_)) == SQLITE_ROW) {
+    LocalAlarm a;
+    a.id = sqlite3_column_int64(q.s_, 0);
+    a.runId = optInt(q.s_, 1).value_or(kLegacyRunId);
+    a.channel = optInt(q.s_, 2);
+    // The central column is a smallint: a channel no card has is no channel.
+    if (a.channel && (*a.channel < -32768 || *a.channel > 32767)) a.channel.reset();
+    a.num = optInt(q.s_, 3);
+    a.time = text(q.s_, 4);
+    a.value = optReal(q.s_, 5);
+    a.limitKind = text(q.s_, 6);
+    a.limitValue = optReal(q.s_, 7);
+    a.clearedNum = optInt(q.s_, 8);
+    a.clearedTime = text(q.s_, 9);
+    out.push_back(std::move(a));
+  }
+  if (rc != SQLITE_DONE) return fail("read the alarms of");
+  return true;
+}
+
 std::int64_t runOfScan(const std::vector<store::RunRow>& runs, std::int64_t num) {
   std::int64_t best = kLegacyRunId;
   std::int64_t bestFirst = 0;

@@ -36,6 +36,20 @@ struct Progress {
   std::int64_t alarmFrom = 0;  // alarms from this id on may still be new or change
 };
 
+// One row of the record's ALARMS as it stands: a field a hand-made row left empty (or filled with
+// no number) is nullopt, so it stays NULL in the central store instead of turning into 0.
+struct LocalAlarm {
+  std::int64_t id = 0;
+  std::int64_t runId = 0;  // none: the legacy run
+  std::optional<std::int64_t> channel, num;
+  std::string time;
+  std::optional<double> value;
+  std::string limitKind;
+  std::optional<double> limitValue;
+  std::optional<std::int64_t> clearedNum;
+  std::string clearedTime;
+};
+
 class LocalRecord {
  public:
   ~LocalRecord() { close(); }
@@ -69,6 +83,8 @@ class LocalRecord {
   // What the record says of its runs, their channels and alarms, read as every reader of records
   // reads it; run 0 (the scans no described run covers) is left out of the runs.
   bool meta(store::RecordMeta& out);
+  // The alarms from id `fromId` on, by id (none when the record has no ALARMS table).
+  bool alarmsFrom(std::int64_t fromId, std::vector<LocalAlarm>& out);
 
  private:
   bool fail(const std::string& action);

@@ -211,6 +211,34 @@ TEST_F(ForwardTest, DescribedRunsCarryInstrumentChannelsScalingAndAlarms) {
             "bench-a/SIM0001/21/1,bench-a/SIM0001/21/2,bench-a/SIM0001/21/3");
 }
 
+TEST_F(ForwardTest, HandMadeAlarmRowsKeepTheirEmptyFieldsEmpty) {
+  appendScans("Record1", 1, 20, 3);
+  describeRuns(recordPath("Record1"));
+  // Rows written by hand or by another tool: fields left NULL, a number that is text, a channel
+  // no card has, no run.
+  store::test::execSql(recordPath("Record1"),
+                       "INSERT INTO ALARMS VALUES (3, 1, NULL, NULL, NULL, NULL, NULL, NULL,"
+                       " NULL, NULL), (4, 1, 2, 15, '2024/05/06 10:00:14', 'n/a', 'low', '',"
+                       " NULL, NULL), (5, NULL, 70000, 16, NULL, 1.5, 'high', 1.0, 17, NULL);");
+  Forwarder f(config(), clock_);
+  ASSERT_TRUE(f.pass()) << f.status().lastError;
+  auto fields = [&](int id) {
+    return scalar("SELECT concat_ws('|', COALESCE(channel::text, 'NULL'), COALESCE(scan::text,"
+                  " 'NULL'), COALESCE(to_char(time AT TIME ZONE 'UTC', 'HH24:MI:SS'), 'NULL'),"
+                  " COALESCE(value::text, 'NULL'), COALESCE(limit_kind, 'NULL'),"
+                  " COALESCE(limit_value::text, 'NULL'), COALESCE(cleared_scan::text, 'NULL'))"
+                  " FROM alarms WHERE alarm_id = " + std::to_string(id));
+  };
+  EXPECT_EQ(fields(1), "1|12|08:00:11|6.1|high|5.5|14") << "a whole row as it was";
+  EXPECT_EQ(fields(3), "NULL|NULL|NULL|NULL|NULL|NULL|NULL");
+  EXPECT_EQ(fields(4), "2|15|08:00:14|NULL|low|NULL|NULL");
+  EXPECT_EQ(fields(5), "NULL|16|NULL|1.5|high|1|17");
+  EXPECT_EQ(scalar("SELECT r.run_id FROM alarms a JOIN runs r ON r.id = a.run_ref"
+                   " WHERE a.alarm_id = 5"),
+            "0")
+      << "no run: the record's legacy run";
+}
+
 TEST_F(ForwardTest, StatsAndTidyExportOfACentralRecordEqualTheLocalOnes) {
   appendScans("Record1", 1, 10, 3);  // the legacy run, then a described one that scales
   describeRuns(recordPath("Record1"));
