@@ -136,7 +136,8 @@ std::optional<std::string> orNull(const PGresult* r, int row, int column) {
   return cell(r, row, column);
 }
 
-// RUNS and CHANNELS of the record's latest generation, as the bench's record described them.
+// RUNS, CHANNELS and ALARMS of the record's latest generation, as the bench's record described
+// them.
 bool copyDescription(PgConnection& conn, sqlite3* db, const std::string& bench,
                      const std::string& record, std::string& error) {
   const char* latest =
@@ -184,6 +185,33 @@ bool copyDescription(PgConnection& conn, sqlite3* db, const std::string& bench,
                    " shunt_ohms, offset_current, scale_m, scale_b, unit_label, alarm_low,"
                    " alarm_high) VALUES (?1,?2,?3,?4,CAST(?5 AS REAL),CAST(?6 AS REAL),"
                    "CAST(?7 AS REAL),CAST(?8 AS REAL),?9,CAST(?10 AS REAL),CAST(?11 AS REAL))",
+                   v, error)) {
+      return false;
+    }
+  }
+  // The alarms, with their times as the bench wrote them: those of the scans that raised and
+  // cleared them (the central time is UTC, the record's is the bench's own clock).
+  PgResult alarms = conn.exec(
+      "SELECT a.alarm_id, r.run_id, a.channel, a.scan, (SELECT s.time_text FROM scans s WHERE"
+      " s.run_ref = a.run_ref AND s.scan = a.scan), a.value, a.limit_kind, a.limit_value,"
+      " a.cleared_scan, (SELECT s.time_text FROM scans s WHERE s.run_ref = a.run_ref AND"
+      " s.scan = a.cleared_scan)"
+      " FROM alarms a JOIN runs r ON r.id = a.run_ref JOIN benches b ON b.id = r.bench_id"
+      " WHERE b.name = $1 AND r.record_name = $2 AND r.record_uid = (SELECT r2.record_uid FROM"
+      " runs r2 WHERE r2.bench_id = b.id AND r2.record_name = $2 ORDER BY r2.id DESC LIMIT 1)"
+      " ORDER BY a.alarm_id",
+      {bench, record});
+  if (!alarms) {
+    error = conn.error();
+    return false;
+  }
+  for (int i = 0; i < PQntuples(alarms.get()); ++i) {
+    std::vector<std::optional<std::string>> v;
+    for (int c = 0; c < 10; ++c) v.push_back(orNull(alarms.get(), i, c));
+    if (!sqliteRun(db,
+                   "INSERT INTO ALARMS(id, run_id, channel, num, time, value, limit_kind,"
+                   " limit_value, cleared_num, cleared_time) VALUES (?1,?2,?3,?4,?5,"
+                   "CAST(?6 AS REAL),?7,CAST(?8 AS REAL),?9,?10)",
                    v, error)) {
       return false;
     }

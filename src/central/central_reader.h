@@ -35,7 +35,8 @@ bool readCentralRecord(PgConnection& conn, const std::string& bench, const std::
                        std::string& error, bool scanNumbers = false);
 
 // A central record copied into a local record file of its own, in a temporary data folder that
-// goes with the object: DATA as the bench stored it and the runs' description (RUNS, CHANNELS),
+// goes with the object: DATA as the bench stored it and the runs' description (RUNS, CHANNELS,
+// ALARMS),
 // so the statistics, the tidy export, the record browser and the record chart read it as they
 // read any record. Nothing is ever written back.
 class CentralSnapshot {

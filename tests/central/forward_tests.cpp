@@ -7,7 +7,9 @@
 
 #include "app/cli.h"
 #include "central/central_fixture.h"
+#include "central/central_reader.h"
 #include "central/central_schema.h"
+#include "store/record_meta.h"
 
 namespace kalivor::central::test {
 namespace {
@@ -237,6 +239,51 @@ TEST_F(ForwardTest, HandMadeAlarmRowsKeepTheirEmptyFieldsEmpty) {
                    " WHERE a.alarm_id = 5"),
             "0")
       << "no run: the record's legacy run";
+}
+
+// What a record file describes of its runs, as every reader of records reads it.
+store::RecordMeta metaOf(const std::filesystem::path& file) {
+  store::RecordMeta meta;
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  EXPECT_EQ(store::detail::loadMeta(db, meta), SQLITE_OK);
+  sqlite3_close(db);
+  return meta;
+}
+
+TEST_F(ForwardTest, TheCopyOfACentralRecordHoldsItsAlarmsAsTheBenchWroteThem) {
+  appendScans("Record1", 1, 10, 3);
+  describeRuns(recordPath("Record1"));
+  appendScans("Record1", 11, 20, 3);
+  Forwarder f(config(), clock_);
+  ASSERT_TRUE(f.pass()) << f.status().lastError;
+
+  PgConnection conn;
+  ASSERT_TRUE(conn.connect(url())) << conn.error();
+  CentralSnapshot copy;
+  std::string error;
+  ASSERT_TRUE(copy.make(conn, "bench-a", "Record1.mdb", error)) << error;
+  const store::RecordMeta local = metaOf(recordPath("Record1"));
+  const store::RecordMeta central = metaOf(copy.file());
+  ASSERT_EQ(local.alarms.size(), 2u);
+  ASSERT_EQ(central.alarms.size(), local.alarms.size());
+  for (std::size_t i = 0; i < local.alarms.size(); ++i) {
+    const store::AlarmRow& a = local.alarms[i];
+    const store::AlarmRow& b = central.alarms[i];
+    EXPECT_EQ(b.id, a.id);
+    EXPECT_EQ(b.runId, a.runId);
+    EXPECT_EQ(b.channel, a.channel);
+    EXPECT_EQ(b.num, a.num);
+    EXPECT_EQ(b.value, a.value);
+    EXPECT_EQ(b.limitKind, a.limitKind);
+    EXPECT_EQ(b.limitValue, a.limitValue);
+    EXPECT_EQ(b.clearedNum, a.clearedNum);
+    // The times of the scans that raised and cleared it, in the bench's own form.
+    EXPECT_EQ(b.time, formatDateTime(makeLocalMs(2024, 5, 6, 10, 0) + (a.num - 1) * 1000));
+    EXPECT_EQ(b.clearedTime.empty(), !a.clearedNum.has_value());
+  }
+  EXPECT_EQ(central.alarms[0].clearedTime, "2024/05/06 10:00:13");
+  EXPECT_EQ(central.runs.size(), local.runs.size());
 }
 
 TEST_F(ForwardTest, StatsAndTidyExportOfACentralRecordEqualTheLocalOnes) {
