@@ -231,6 +231,31 @@ void CentralSnapshot::remove() {
   file_.clear();
 }
 
+bool CentralSnapshot::rowsOfScans(std::int64_t first, std::int64_t last, std::int64_t& fromRow,
+                                  std::int64_t& toRow) const {
+  fromRow = toRow = 0;
+  sqlite3* db = nullptr;
+  bool ok = !file_.empty() &&
+            sqlite3_open_v2(file_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
+  sqlite3_stmt* q = nullptr;
+  ok = ok && sqlite3_prepare_v2(db,
+                                "SELECT count(*) FILTER (WHERE CAST(NUM AS INTEGER) < ?1),"
+                                " count(*) FILTER (WHERE CAST(NUM AS INTEGER) <= ?2) FROM DATA",
+                                -1, &q, nullptr) == SQLITE_OK;
+  if (ok) {
+    sqlite3_bind_int64(q, 1, first);
+    sqlite3_bind_int64(q, 2, last);
+    ok = sqlite3_step(q) == SQLITE_ROW;
+  }
+  if (ok) {
+    fromRow = sqlite3_column_int64(q, 0) + 1;
+    toRow = sqlite3_column_int64(q, 1);
+  }
+  sqlite3_finalize(q);
+  sqlite3_close(db);
+  return ok && toRow >= fromRow;
+}
+
 bool CentralSnapshot::make(PgConnection& conn, const std::string& bench,
                            const std::string& record, std::string& error) {
   remove();

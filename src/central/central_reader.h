@@ -50,6 +50,10 @@ class CentralSnapshot {
   // the server fails or the temporary folder cannot be written.
   bool make(PgConnection& conn, const std::string& bench, const std::string& record,
             std::string& error);
+  // The rows (1 = the copy's first) that hold scans `first`..`last` of the record: the copy keeps
+  // the scans in scan order. False when none of them is there.
+  bool rowsOfScans(std::int64_t first, std::int64_t last, std::int64_t& fromRow,
+                   std::int64_t& toRow) const;
   // The temporary data folder (its db/ holds the record) and the record file; empty before make.
   const std::filesystem::path& dataFolder() const { return folder_; }
   const std::filesystem::path& file() const { return file_; }

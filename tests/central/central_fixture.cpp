@@ -39,6 +39,29 @@ std::string readingOf(std::int64_t num, int channel) {
   return "+" + std::to_string(num) + "." + std::to_string(channel) + "0000E-03";
 }
 
+void describeRuns(const std::filesystem::path& record) {
+  store::test::execSql(
+      record,
+      "CREATE TABLE RUNS(run_id INTEGER PRIMARY KEY, first_num INTEGER, last_num INTEGER,"
+      " start_time TEXT, end_time TEXT, program_version TEXT, resource TEXT, identity TEXT,"
+      " serial TEXT, card_code INTEGER, card_description TEXT, setup_ini TEXT);"
+      "CREATE TABLE CHANNELS(run_id INTEGER, channel INTEGER, function TEXT, sensor_type TEXT,"
+      " shunt_ohms REAL, offset_current REAL, scale_m REAL, scale_b REAL, unit_label TEXT,"
+      " alarm_low REAL, alarm_high REAL, PRIMARY KEY(run_id, channel));"
+      "CREATE TABLE ALARMS(id INTEGER PRIMARY KEY, run_id INTEGER, channel INTEGER, num INTEGER,"
+      " time TEXT, value REAL, limit_kind TEXT, limit_value REAL, cleared_num INTEGER,"
+      " cleared_time TEXT);"
+      "INSERT INTO RUNS VALUES (1, 11, 20, '2024/05/06 10:00:10', '2024/05/06 10:00:19', '2.40',"
+      " 'USB0::SIM::INSTR', 'SIMULATED,M100,SIM0001,1.0', 'SIM0001', 2, '20 Channel',"
+      " '[Scan]\nChannels=3');"
+      "INSERT INTO CHANNELS VALUES (1, 1, 'DCV', '', NULL, NULL, 2.0, 1.0, 'bar', NULL, 5.5),"
+      " (1, 2, 'DCI', '', 0.1, 0.0, NULL, NULL, '', NULL, NULL),"
+      " (1, 3, 'TCOUPL', 'K', NULL, NULL, NULL, NULL, '', -10.0, NULL);"
+      "INSERT INTO ALARMS VALUES (1, 1, 1, 12, '2024/05/06 10:00:11', 6.1, 'high', 5.5, 14,"
+      " '2024/05/06 10:00:13'), (2, 1, 1, 18, '2024/05/06 10:00:17', 6.2, 'high', 5.5, NULL,"
+      " NULL);");
+}
+
 void CentralTest::SetUp() {
   cluster_ = sharedCluster();
   if (cluster_ == nullptr) GTEST_SKIP() << "no PostgreSQL server for the central store tests";

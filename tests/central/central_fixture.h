@@ -26,6 +26,11 @@ PgCluster* sharedCluster();
 // A text that no record holds: every scan's channel texts are derived from its number.
 std::string readingOf(std::int64_t num, int channel);
 
+// Gives a record the tables that describe its runs, as the run writes them: run 1 from scan 11
+// to 20 (SIM0001; CH1 scaled to bar with a high limit, CH2 a shunt, CH3 a thermocouple with a low
+// limit) and two alarms of CH1, one cleared. Scans before 11 stay in the legacy run.
+void describeRuns(const std::filesystem::path& record);
+
 class CentralTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "app/ui/window_wiring.h"
 
+#include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
+#include <QRadioButton>
 #include <QListWidget>
 #include <QPointer>
 #include <QScreen>
@@ -15,6 +18,7 @@
 #include "app/ui/main_form.h"
 #include "central/ui/central_dialog.h"
 #include "central/ui/central_runs_dialog.h"
+#include "charts/record_chart.h"
 #include "charts/ui/record_view_draw.h"
 #include "scan/ui/scan_set.h"
 #include "store/ui/db_set.h"
@@ -67,6 +71,25 @@ W* showWindow(QPointer<W>& slot, MainForm& main, Program& program) {
   return slot;
 }
 
+// The chart of a central run's record opens on that run's rows (the copy holds the record's
+// every run): drawn from its first scan to its last, within what one drawing may span.
+void showRunRows(Record_View_Draw& draw, std::int64_t first, std::int64_t last) {
+  const std::int64_t count = draw.Data_RecordCount->text().toLongLong();
+  if (!draw.draw_limit->isEnabled() || count < 2) return;
+  last = std::min(last, first + kRecordRangeLimit - 1);
+  // A drawing needs two rows at least.
+  if (last <= first) {
+    if (first < count) {
+      last = first + 1;
+    } else {
+      first = last - 1;
+    }
+  }
+  draw.draw_limit->setChecked(true);
+  draw.draw_start->setText(QString::number(first));
+  draw.draw_stop->setText(QString::number(last));
+}
+
 // "Central…" of the record browser or chart: the central runs, and the chosen run's record (a
 // scratch copy that lives as long as the window showing it) in a window of its own.
 void openCentralRun(MainForm& main, Program& program, bool chart) {
@@ -79,7 +102,9 @@ void openCentralRun(MainForm& main, Program& program, bool chart) {
     if (!copy) return;
     QWidget* window = nullptr;
     if (chart) {
-      window = new Record_View_Draw(*p, m, copy->dataFolder());
+      auto* draw = new Record_View_Draw(*p, m, copy->dataFolder());
+      if (const auto rows = dialog->chosenRows()) showRunRows(*draw, rows->first, rows->second);
+      window = draw;
     } else {
       auto* view = new Record_View_Form(*p, m, copy->dataFolder());
       view->List1->setCurrentRow(0);

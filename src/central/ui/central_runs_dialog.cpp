@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "central/pg.h"
+#include "common/numbers.h"
 
 namespace kalivor {
 
@@ -162,22 +163,31 @@ void CentralRunsDialog::accept() {
   const std::string where = url->text().trimmed().toStdString();
   auto copy = std::make_shared<central::CentralSnapshot>();
   auto error = std::make_shared<std::string>();
+  auto rows = std::make_shared<std::optional<std::pair<std::int64_t, std::int64_t>>>();
   inBackground(
       QString::fromStdString("Copying " + r.bench + " / " + r.record +
                              " from the central database …"),
-      [this, r, where, copy, error] {
+      [this, r, where, copy, error, rows] {
         // The connection of the listing may have been cut since; one more try on a fresh one.
         if (!copy->make(conn_, r.bench, r.record, *error) &&
             (!conn_.connect(where) || !copy->make(conn_, r.bench, r.record, *error))) {
           if (error->empty()) *error = conn_.error();
+          return;
+        }
+        std::int64_t from = 0, to = 0;
+        if (!r.firstScan.empty() &&
+            copy->rowsOfScans(static_cast<std::int64_t>(leadingNumber(r.firstScan)),
+                              static_cast<std::int64_t>(leadingNumber(r.lastScan)), from, to)) {
+          *rows = std::make_pair(from, to);
         }
       },
-      [this, r, copy, error] {
+      [this, r, copy, error, rows] {
         if (copy->file().empty()) {  // a copy that failed leaves nothing
           showProblem(QString::fromStdString(*error));
           return;
         }
         snapshot_ = copy;
+        chosenRows_ = *rows;
         chosenTitle_ = QString::fromStdString(r.bench + " / " + r.record);
         QDialog::accept();
       });

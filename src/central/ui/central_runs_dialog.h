@@ -9,7 +9,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
+#include <utility>
 
 #include "central/central_reader.h"
 #include "central/forwarder.h"
@@ -40,6 +42,9 @@ class CentralRunsDialog final : public QDialog {
   std::shared_ptr<central::CentralSnapshot> snapshot() const { return snapshot_; }
   // "bench / Record1.mdb" of the copy.
   QString chosenTitle() const { return chosenTitle_; }
+  // The rows of the copy (1 = its first) that hold the chosen run's scans; nullopt when the run
+  // has none.
+  std::optional<std::pair<std::int64_t, std::int64_t>> chosenRows() const { return chosenRows_; }
 
   QLineEdit *url, *bench;
   QPushButton *listButton, *openButton;
@@ -60,6 +65,7 @@ class CentralRunsDialog final : public QDialog {
   std::string listError_;
   std::shared_ptr<central::CentralSnapshot> snapshot_;
   QString chosenTitle_;
+  std::optional<std::pair<std::int64_t, std::int64_t>> chosenRows_;
 };
 
 }  // namespace kalivor

@@ -12,6 +12,7 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QPointer>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 
@@ -195,6 +196,52 @@ TEST_F(CentralRunsWindow, ASilentServerNeverHoldsUpTheWindows) {
             2.0);
   EXPECT_TRUE(dialog.isNull());
   EXPECT_EQ(centralWindow<Record_View_Form>("Record_View_Form"), nullptr);
+}
+
+TEST_F(CentralRunsWindow, TheChartOfACentralRunOpensOnThatRunsScans) {
+  appendScans("Record1", 1, 10, 3);  // the scans of an older release: the legacy run
+  describeRuns(recordPath("Record1"));
+  appendScans("Record1", 11, 20, 3);  // run 1
+  Forwarder f(config(), clock_);
+  ASSERT_TRUE(f.pass()) << f.status().lastError;
+
+  KalivorApplication& app = start();
+  auto openRun = [&](const QString& run) -> Record_View_Draw* {
+    app.mainForm().Record_Draw_Menu->trigger();
+    auto* draw = app.mainForm().findChild<Record_View_Draw*>("Record_View_Draw");
+    if (draw == nullptr) return nullptr;
+    QTest::mouseClick(draw->central_DB, Qt::LeftButton);
+    CentralRunsDialog* dialog = nullptr;
+    for (auto* d : app.mainForm().findChildren<CentralRunsDialog*>("CentralRunsDialog"))
+      if (d->isVisible()) dialog = d;
+    if (dialog == nullptr || !settled(dialog)) return nullptr;
+    for (int row = 0; row < dialog->runs->rowCount(); ++row) {
+      if (dialog->runs->item(row, 2)->text() == run) dialog->runs->selectRow(row);
+    }
+    QTest::mouseClick(dialog->openButton, Qt::LeftButton);
+    if (!settled(dialog)) return nullptr;
+    Record_View_Draw* chart = nullptr;
+    for (auto* w : app.mainForm().findChildren<Record_View_Draw*>("Record_View_Draw")) {
+      if (w->windowTitle().contains("central:") && w->isVisible()) chart = w;
+    }
+    return chart;
+  };
+
+  Record_View_Draw* chart = openRun("1");
+  ASSERT_NE(chart, nullptr);
+  EXPECT_EQ(chart->Data_RecordCount->text(), "20") << "the copy holds the whole record";
+  EXPECT_TRUE(chart->draw_limit->isChecked());
+  EXPECT_EQ(chart->draw_start->text(), "11") << "the run's first scan, not the record's";
+  EXPECT_EQ(chart->draw_stop->text(), "20");
+  QTest::mouseClick(chart->Command1, Qt::LeftButton);  // Draw
+  EXPECT_EQ(chart->RangeStart(), 11);
+  EXPECT_EQ(chart->RangeStop(), 20);
+  chart->close();
+
+  chart = openRun("0");
+  ASSERT_NE(chart, nullptr);
+  EXPECT_EQ(chart->draw_start->text(), "1");
+  EXPECT_EQ(chart->draw_stop->text(), "10");
 }
 
 }  // namespace
