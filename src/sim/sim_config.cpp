@@ -218,8 +218,8 @@ class Parser {
       case kFault:
         if (!parseFault(value)) {
           return fail(lineNo, "Fault " + shown(value) +
-                                  " is not none, silent, garbage, drop-after:N[:back-after:S] "
-                                  "or silent-after:N:for:S");
+                                  " is not none, silent, garbage, drop-after:N[:back-after:S], "
+                                  "silent-after:N:for:S or endless-fetch-after:N[:for:S]");
         }
         c.fault = toLowerAscii(value);
         return;
@@ -340,6 +340,10 @@ std::optional<FaultSpec> parseFault(std::string_view text) {
   if (counted("silent-after:", ":for:", true, f.dropAfter, quietMs)) {
     f.kind = FaultSpec::Kind::SilentAfter;
     f.silentForMs = *quietMs;
+    return f;
+  }
+  if (counted("endless-fetch-after:", ":for:", false, f.dropAfter, f.endlessForMs)) {
+    f.kind = FaultSpec::Kind::EndlessFetchAfter;
     return f;
   }
   return std::nullopt;

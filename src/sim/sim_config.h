@@ -42,7 +42,7 @@ SimulationFile loadSimulationFile(const std::string& path);
 
 // The fault modes, decoded.
 struct FaultSpec {
-  enum class Kind { None, Silent, Garbage, DropAfter, SilentAfter };
+  enum class Kind { None, Silent, Garbage, DropAfter, SilentAfter, EndlessFetchAfter };
   Kind kind = Kind::None;
   std::uint64_t dropAfter = 0;  // exchanges (messages written) before the link drops / goes quiet
   // drop-after:N:back-after:S — the meter is plugged back S seconds after the drop (and drops
@@ -51,6 +51,9 @@ struct FaultSpec {
   // silent-after:N:for:S — after N exchanges the meter answers nothing for S seconds, then
   // answers again (and goes quiet again after another N).
   std::uint64_t silentForMs = 0;
+  // endless-fetch-after:N[:for:S] — after N exchanges every answer to fetch? goes on for ever
+  // (noise, never a terminator); with :for:S only for S seconds, then again after another N.
+  std::optional<std::uint64_t> endlessForMs;
 };
 std::optional<FaultSpec> parseFault(std::string_view text);
 

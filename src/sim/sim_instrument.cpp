@@ -107,11 +107,15 @@ void SimInstrument::setFault(std::string_view fault) {
   exchanges_ = 0;
   dropped_ = false;
   quiet_ = false;
+  endless_ = false;
+  endlessAnswer_ = false;
 }
 
 void SimInstrument::reconnect() {
   dropped_ = false;
   quiet_ = false;
+  endless_ = false;
+  endlessAnswer_ = false;
   exchanges_ = 0;
   output_.clear();
   outputPos_ = 0;
@@ -122,6 +126,7 @@ void SimInstrument::dropLink() {
   ++drops_;
   output_.clear();
   outputPos_ = 0;
+  endlessAnswer_ = false;
   if (fault_.backAfterMs) {
     backAt_ = clock_.now() + static_cast<LocalMs>(*fault_.backAfterMs);
     ++linkEpoch_;
@@ -136,6 +141,10 @@ void SimInstrument::heal() {
   }
   if (quiet_ && now >= quietUntil_) {
     quiet_ = false;
+    exchanges_ = 0;
+  }
+  if (endless_ && fault_.endlessForMs && now >= endlessUntil_) {
+    endless_ = false;
     exchanges_ = 0;
   }
 }
@@ -155,6 +164,11 @@ bool SimInstrument::quiet() {
   return quiet_;
 }
 
+bool SimInstrument::endless() {
+  heal();
+  return endless_;
+}
+
 ViStatus SimInstrument::write(std::string_view message) {
   heal();
   if (dropped_) return VI_ERROR_CONN_LOST;
@@ -169,6 +183,10 @@ ViStatus SimInstrument::write(std::string_view message) {
     output_.clear();
     outputPos_ = 0;
   }
+  if (fault_.kind == FaultSpec::Kind::EndlessFetchAfter && !endless_ && exchanges_ >= fault_.dropAfter) {
+    endless_ = true;
+    if (fault_.endlessForMs) endlessUntil_ = clock_.now() + static_cast<LocalMs>(*fault_.endlessForMs);
+  }
   ++exchanges_;
   received_.emplace_back(message);
   ++receivedCount_;
@@ -181,8 +199,10 @@ ViStatus SimInstrument::write(std::string_view message) {
     outputPos_ = 0;
     pushError("-410,\"Query INTERRUPTED\"");
   }
+  endlessAnswer_ = false;
   std::vector<std::string> answers;
   for (const MessageUnit& unit : splitMessage(message)) {
+    if (endless_ && unit.query && headerMatches(unit.header, "FETCh")) endlessAnswer_ = true;
     if (fault_.kind == FaultSpec::Kind::Garbage && unit.query) {
       answers.push_back(noise());
     } else {
@@ -216,6 +236,15 @@ ViStatus SimInstrument::read(unsigned char* buf, ViUInt32 count, ViUInt32* got,
   if (fault_.kind == FaultSpec::Kind::Silent || quiet_ || output_.empty()) {
     clock_.sleep(timeoutMs);
     return VI_ERROR_TMO;
+  }
+  if (endlessAnswer_) {
+    // No comma and no terminator: nothing a reader could ever take as a value or an end.
+    static constexpr std::string_view kBabble = "#%&*?@^~|!$<>{}[]xyzQW0123456789.E+-";
+    for (ViUInt32 i = 0; i < count; ++i) {
+      buf[i] = static_cast<unsigned char>(kBabble[static_cast<std::size_t>(splitmix64(noiseCounter_++) % kBabble.size())]);
+    }
+    *got = count;
+    return VI_SUCCESS_MAX_CNT;
   }
   const std::string& message = output_.front();
   const std::size_t n = std::min<std::size_t>(count, message.size() - outputPos_);

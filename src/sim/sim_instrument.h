@@ -38,6 +38,7 @@ class SimInstrument {
   std::uint64_t linkEpoch() const { return linkEpoch_; }
   std::uint64_t drops() const { return drops_; }  // times the link was lost
   bool quiet();                                   // within a silent-after silence
+  bool endless();                                 // within an endless-fetch-after period
 
   // What tests look at. Channels are numbered from 1, as on the front panel.
   std::string function(int channel) const;  // as rout:scan:func? answers, without quotes
@@ -127,6 +128,9 @@ class SimInstrument {
   std::uint64_t drops_ = 0;
   bool quiet_ = false;
   LocalMs quietUntil_ = 0;
+  bool endless_ = false;        // fetch? answers do not end now
+  LocalMs endlessUntil_ = 0;    // ... until then, when the fault heals
+  bool endlessAnswer_ = false;  // the answer being read is one of them
 };
 
 }  // namespace kalivor::sim

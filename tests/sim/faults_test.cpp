@@ -171,6 +171,35 @@ TEST(SimFaults, SilenceThatHealsCostsTimeOutsThenAnswersOnTheSameSession) {
   EXPECT_EQ(readOnce(*s).status, VI_ERROR_TMO);
 }
 
+TEST(SimFaults, EndlessFetchAnswersNeverEndUntilTheFaultHeals) {
+  ManualClock clock;
+  SimProvider p(clock, {faulty("endless-fetch-after:1:for:20")});
+  SimInstrument& m = p.instrument(0);
+  auto s = openSession(p, 0);
+  EXPECT_EQ(ask(*s, "*IDN?"), "SIMULATED,M100,SIM0009,1.0\n");  // exchange 1 is still fine
+  // Other queries still answer; every answer to fetch? goes on for ever, with nothing in it a
+  // reader could take for a value or an end.
+  EXPECT_EQ(ask(*s, "cal:sec:serial?\n"), "SIM0009\n");
+  EXPECT_TRUE(m.endless());
+  ASSERT_EQ(send(*s, "fetch?\n"), VI_SUCCESS);
+  for (int i = 0; i < 50; ++i) {
+    const auto r = readOnce(*s);
+    ASSERT_EQ(r.status, VI_SUCCESS_MAX_CNT);
+    ASSERT_EQ(r.bytes.size(), 1024u);
+    ASSERT_EQ(r.bytes.find_first_of(",\n\r;"), std::string::npos);
+  }
+  EXPECT_EQ(clock.sleptMs(), 0);  // never a time-out
+  // A new message ends it, as it does any unread answer.
+  EXPECT_EQ(ask(*s, "*IDN?"), "SIMULATED,M100,SIM0009,1.0\n");
+  clock.advance(20000);
+  EXPECT_FALSE(m.endless());
+  ASSERT_EQ(send(*s, "fetch?\n"), VI_SUCCESS);
+  EXPECT_EQ(readOnce(*s).status, VI_SUCCESS);  // healed: an answer that ends
+  // Endless again after another N.
+  ASSERT_EQ(send(*s, "fetch?\n"), VI_SUCCESS);
+  EXPECT_EQ(readOnce(*s).status, VI_SUCCESS_MAX_CNT);
+}
+
 TEST(SimFaults, ImpossibleConfigsAreRefusedWhenBuilt) {
   ManualClock clock;
   EXPECT_THROW(SimProvider(clock, {faulty("sometimes")}), std::invalid_argument);

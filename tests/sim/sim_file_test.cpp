@@ -90,6 +90,17 @@ TEST(SimFile, HealingFaultsAreDecoded) {
   const auto f = parseSimulationText(section("Fault=Silent-After:40:For:45\n"));
   ASSERT_EQ(f.error, "");
   EXPECT_EQ(f.instruments[0].fault, "silent-after:40:for:45");
+  const auto endless = parseFault("Endless-Fetch-After:7:for:20");
+  ASSERT_TRUE(endless);
+  EXPECT_EQ(endless->kind, FaultSpec::Kind::EndlessFetchAfter);
+  EXPECT_EQ(endless->dropAfter, 7u);
+  EXPECT_EQ(endless->endlessForMs, 20000u);
+  EXPECT_FALSE(parseFault("endless-fetch-after:7")->endlessForMs);  // for good
+  for (const char* bad : {"endless-fetch-after:", "endless-fetch-after:7:for:", "endless-fetch-after:7:back-after:3"}) {
+    EXPECT_FALSE(parseFault(bad)) << bad;
+    const auto refused = parseSimulationText(section(std::string("Fault=") + bad + "\n"));
+    EXPECT_NE(refused.error.find("endless-fetch-after:N[:for:S]"), std::string::npos) << refused.error;
+  }
 }
 
 TEST(SimFile, AnEmptyFileHasNoInstruments) {
@@ -152,7 +163,8 @@ TEST(SimFile, FileProblemsNameTheFile) {
       << missing.error;
   const auto bad = loadSimulationFile(kData + "bad_fault.sim");
   EXPECT_EQ(bad.error, "simulation file \"" + kData + "bad_fault.sim\", line 6: Fault \"drop-after:N\" is not none, "
-                               "silent, garbage, drop-after:N[:back-after:S] or silent-after:N:for:S");
+                               "silent, garbage, drop-after:N[:back-after:S], silent-after:N:for:S or "
+                               "endless-fetch-after:N[:for:S]");
   EXPECT_TRUE(bad.instruments.empty());
 }
 
