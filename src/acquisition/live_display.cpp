@@ -65,13 +65,31 @@ void LiveDisplay::show_data(int slot, const ScanTables& tables, int instrumentCo
   for (int i = 0; i < instrumentCount && i < kSlotTableSize; ++i) {
     const ScanSetup& si = tables.setup[static_cast<std::size_t>(i)];
     auto& row = scanControlRows[static_cast<std::size_t>(i)];
-    row[0] = i < static_cast<int>(deviceList.size()) ? deviceList[static_cast<std::size_t>(i)] : "";
+    row[0] = markedName(i);
     row[1] = si.ScanType.size() > 4 ? si.ScanType.substr(si.ScanType.size() - 4) : si.ScanType;
     row[2] = (si.scanCount_Status == 0 || si.scanCount_Status == 1) ? si.ScanCount : "Default";
     row[3] = si.ScanTime;
     row[4] = si.StartAtTime != 0 ? si.StartTime : "Immediately";
     row[5] = si.StopAtTime != 0 ? si.StopTime : "user";
   }
+  ++revision;
+}
+
+std::string LiveDisplay::markedName(int slot) const {
+  const auto s = static_cast<std::size_t>(slot);
+  std::string name = s < deviceList.size() ? deviceList[s] : "";
+  const MeterMark mark = s < meterMarks.size() ? meterMarks[s] : MeterMark::None;
+  if (mark == MeterMark::Reconnecting) name += " (reconnecting)";
+  if (mark == MeterMark::Failed) name += " (failed)";
+  return name;
+}
+
+void LiveDisplay::markMeter(int slot, MeterMark mark) {
+  if (slot < 0 || slot >= kMaxInstruments) return;
+  const auto s = static_cast<std::size_t>(slot);
+  meterMarks[s] = mark;
+  if (s < deviceList.size()) tabs[s].caption = markedName(slot);
+  if (s < scanControlRows.size()) scanControlRows[s][0] = markedName(slot);
   ++revision;
 }
 

@@ -61,6 +61,10 @@ struct ScanTable {
   std::size_t gridRows() const { return 2 + std::max<std::size_t>(rows.size(), 1); }
 };
 
+// How a meter fares under "Keep logging when an instrument fails": its tab and its row of the
+// scan-control grid say it.
+enum class MeterMark { None, Reconnecting, Failed };
+
 struct TabState {
   std::string caption;
   bool visible = true;
@@ -76,6 +80,7 @@ class LiveDisplay {
   int selectedTab = 0;
   std::array<ChannelGrid, kMaxInstruments> channelGrids{};
   std::vector<std::array<std::string, 6>> scanControlRows;  // ScanControl_MSFlexGrid
+  std::array<MeterMark, kMaxInstruments> meterMarks{};     // none until a run marks one
   std::array<ScanTable, kSlotTableSize> scanTables{};
   std::array<std::vector<std::string>, kSlotTableSize> ListFetchTime{};
   std::string NowTimeSeconds;
@@ -90,6 +95,10 @@ class LiveDisplay {
   // Writes a reading into the slot's channel grid (row 1 for channels 0..9, row 3 for 10..19).
   void showReading(int slot, int channel, const std::string& text,
                    AlarmMark alarm = AlarmMark::None);
+  // Marks the meter (or clears its mark) on its tab and in its scan-control row.
+  void markMeter(int slot, MeterMark mark);
+  // The meter's name with its mark: "SIM0001 -- 20ch (reconnecting)".
+  std::string markedName(int slot) const;
   // Run start: the slot's scan table gets its header and no data rows.
   void prepareScanTable(int slot, int channelCount);
   // After a stored scan: scan number n, its time stamp and the slot's readings.

@@ -176,22 +176,25 @@ Task<PortReply> RunController::readBack(int slot) {
 }
 
 Task<void> RunController::readBackSlot(int slot) {
+  const auto s = static_cast<std::size_t>(slot);
   auto r = co_await readBack(slot);
   if (r.cancelled || !r.failed()) co_return;
+  // Under keepGoing the meter joins later with the setup it was given, not with what was half
+  // read back.
+  if (keepGoing) tables_.channel[s] = startChannels_[s];
   failSlot(slot, r.status, "Timeout");
-  readBackFailed_[static_cast<std::size_t>(slot)] = true;
+  readBackFailed_[s] = true;
 }
 
 void RunController::setCondition(int slot, MeterCondition condition) {
   const auto s = static_cast<std::size_t>(slot);
   condition_[s] = condition;
-  // Under keepGoing the meter's tab says how it fares; without it nothing looks different.
-  if (!keepGoing || s >= static_cast<std::size_t>(kMaxInstruments)) return;
-  std::string caption = s < display_.deviceList.size() ? display_.deviceList[s] : display_.tabs[s].caption;
-  if (condition == MeterCondition::Reconnecting) caption += " (reconnecting)";
-  if (condition == MeterCondition::Failed) caption += " (failed)";
-  display_.tabs[s].caption = caption;
-  ++display_.revision;
+  // Under keepGoing the meter's tab and scan-control row say how it fares; without it nothing
+  // looks different.
+  if (!keepGoing) return;
+  display_.markMeter(slot, condition == MeterCondition::Reconnecting ? MeterMark::Reconnecting
+                           : condition == MeterCondition::Failed     ? MeterMark::Failed
+                                                                      : MeterMark::None);
 }
 
 std::string RunController::meterName(int slot) const {
@@ -225,15 +228,19 @@ std::string failureText(visa::ViStatus status) {
 
 }  // namespace
 
+bool RunController::pauseShare(int slot) {
+  // From the first read-back on: a meter lost before its first scan joins once it is back.
+  if (!keepGoing || !running_) return false;
+  // It is tried again every 30 s (see reconnect).
+  setCondition(slot, MeterCondition::Reconnecting);
+  ScanInProgress[static_cast<std::size_t>(slot)] = false;
+  return true;
+}
+
 void RunController::failSlot(int slot, visa::ViStatus status, const char* message) {
   const auto s = static_cast<std::size_t>(slot);
   meterEvent(slot, trimBlanks(message) + ": " + failureText(status));
-  if (keepGoing && sharing_ && running_) {
-    // Only this meter's share pauses; it is tried again every 30 s (see reconnect).
-    setCondition(slot, MeterCondition::Reconnecting);
-    ScanInProgress[s] = false;
-    return;
-  }
+  if (pauseShare(slot)) return;
   condition_[s] = MeterCondition::Failed;
   // The read-failure rule of the link, for the run's own ports.
   link_.LastVisaStatus = status;
@@ -305,7 +312,7 @@ void RunController::StartReading_Click() {
   for (int d = 0; d < n; ++d) {
     const auto s = static_cast<std::size_t>(d);
     display_.tabs[s].visible = true;
-    if (s < display_.deviceList.size()) display_.tabs[s].caption = display_.deviceList[s];
+    display_.markMeter(d, MeterMark::None);  // its name on the tab, without a mark of the run before
     WaitFlag[s] = 0;
     ScanInProgress[s] = false;
     MeterPort& p = port(d);
@@ -317,6 +324,7 @@ void RunController::StartReading_Click() {
   const std::uint64_t generation = generation_;
   for (int d = 0; d < n; ++d) {
     const auto s = static_cast<std::size_t>(d);
+    startChannels_[s] = tables_.channel[s];
     readBackTasks_[s] = readBackSlot(d);
     readBackTasks_[s].start([this, generation] {
       scheduler_->post([this, generation] {
@@ -336,7 +344,8 @@ void RunController::continueStart() {
   bool failed = false;
   for (int d = 0; d < n; ++d) {
     const auto s = static_cast<std::size_t>(d);
-    const bool ok = !readBackFailed_[s] && !link_.StopRequested;
+    // Under keepGoing a meter lost while read back is reconnecting, not a failed start.
+    const bool ok = (!readBackFailed_[s] || keepGoing) && !link_.StopRequested;
     if (!ok) {
       failed = true;
       continue;
@@ -456,13 +465,19 @@ std::string RunController::prepareCount(int slot) {
 
 Task<void> RunController::slotRun(int slot) {
   MeterPort& p = port(slot);
-  auto w = co_await p.write("rout:scan:count " + prepareCount(slot));
-  if (w.cancelled) co_return;
+  // A meter lost while its channels were read back starts by coming back.
+  bool up = !readBackFailed_[static_cast<std::size_t>(slot)];
+  if (up) {
+    auto w = co_await p.write("rout:scan:count " + prepareCount(slot));
+    if (w.cancelled) co_return;
+  }
   while (true) {
-    const Share end = co_await scanLoop(slot);
-    if (end != Share::Failed || !keepGoing || p.cancelled()) co_return;
-    const bool back = co_await reconnect(slot);
-    if (!back) co_return;
+    if (up) {
+      const Share end = co_await scanLoop(slot);
+      if (end != Share::Failed || !keepGoing || p.cancelled()) co_return;
+    }
+    up = co_await reconnect(slot);
+    if (!up) co_return;
   }
 }
 
@@ -771,11 +786,14 @@ Task<RunController::Share> RunController::fetch(int slot) {
   bool more = r.more();
   while (more) {
     if (++reads > kMaxFetchReads) {
+      // A read failure of this meter like a time-out: under keepGoing only its share ends.
+      meterEvent(slot, "fetch? answer does not end");
+      outcome = Share::Failed;
+      if (pauseShare(slot)) break;
       const std::string who = s < display_.deviceList.size() ? display_.deviceList[s] : "the instrument";
       link_.messages().inform("The answer of " + who + " to fetch? does not end; the run is stopped.");
       link_.StopRequested = true;
       StopReading_Click();
-      outcome = Share::Failed;
       break;
     }
     auto next = co_await p.read();

@@ -143,6 +143,8 @@ class RunController {
   void abandonStart();
   void onInstrumentFailure();
   void failSlot(int slot, visa::ViStatus status, const char* message);
+  // Under keepGoing: this meter's share pauses (reconnecting) and the others go on; true then.
+  bool pauseShare(int slot);
   // To the trace, the run log and the observer.
   void meterEvent(int slot, const std::string& what);
   // Sets the condition and, under keepGoing, marks the meter's tab.
@@ -173,6 +175,9 @@ class RunController {
   std::array<Task<void>, kMaxInstruments> readBackTasks_;
   std::array<Task<void>, kMaxInstruments> slotTasks_;
   std::array<bool, kMaxInstruments> readBackFailed_{};
+  // Each meter's channels as the run was started with them: what a meter lost while they were
+  // read back gets again when it reconnects.
+  std::array<ChannelRow, kMaxInstruments> startChannels_{};
   std::array<bool, kSlotTableSize> stampMs_{};
   int pendingTasks_ = 0;
   std::uint64_t generation_ = 0;  // work posted for an earlier run is ignored

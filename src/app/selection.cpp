@@ -86,6 +86,7 @@ void InstrumentSelection::confirm(bool resetMainWindow) {
     ++s;
   }
   link_.InstrumentCount = static_cast<std::int16_t>(s);
+  display_.meterMarks = {};  // marks of a run belong to the meters it ran
   display_.selectedTab = 0;
   resetSlotSetups();
   if (s == 0) {
