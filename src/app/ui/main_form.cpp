@@ -441,10 +441,13 @@ void MainForm::syncScanControl() {
   const auto& rows = p_.display.scanControlRows;
   const int n = std::max<int>(static_cast<int>(rows.size()), 4);
   ScanControl_MSFlexGrid->setRowCount(n);
+  // A meter lost under "keep logging" stands out as in the run status.
+  const QColor lost(255, 200, 200);
   for (int r = 0; r < n; ++r) {
+    const bool marked = r < kMaxInstruments && p_.display.meterMarks[static_cast<std::size_t>(r)] != MeterMark::None;
     for (int c = 0; c < 6; ++c) {
       const QString text = r < static_cast<int>(rows.size()) ? toQt(rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)]) : QString();
-      setCell(ScanControl_MSFlexGrid, r, c, text);
+      setCell(ScanControl_MSFlexGrid, r, c, text, marked ? &lost : nullptr);
       QTableWidgetItem* item = ScanControl_MSFlexGrid->item(r, c);
       if (item->toolTip() != text) item->setToolTip(text);
     }

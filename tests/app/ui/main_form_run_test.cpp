@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -76,12 +77,19 @@ TEST_F(MainFormKeepGoing, WithTheOptionTickedALostMeterIsShownReconnectingAndLog
     program->tables.setup[static_cast<std::size_t>(d)].ScanTime = "1";
   }
   program->tables.DatabaseName[0] = "Record1";
-  QString shownWhileAway;
+  QString shownWhileAway, rowWhileAway;
+  QBrush rowColourWhileAway, otherRowColourWhileAway;
   double scansWhenBack = 0;
   bool stopped = false;
+  QTableWidget* grid = form->ScanControl_MSFlexGrid;
   onPump = [&](std::int64_t) {
     const auto condition = program->run.condition(0);
-    if (condition == RunController::MeterCondition::Reconnecting) shownWhileAway = form->SSTab1->tabText(0);
+    if (condition == RunController::MeterCondition::Reconnecting) {
+      shownWhileAway = form->SSTab1->tabText(0);
+      rowWhileAway = grid->item(0, 0)->text();
+      rowColourWhileAway = grid->item(0, 3)->background();
+      otherRowColourWhileAway = grid->item(1, 0)->background();
+    }
     if (!shownWhileAway.isEmpty() && condition == RunController::MeterCondition::Healthy && scansWhenBack == 0)
       scansWhenBack = program->tables.ScansDone[0];
     if (!stopped && scansWhenBack > 0 && program->tables.ScansDone[0] >= scansWhenBack + 5) {
@@ -93,6 +101,15 @@ TEST_F(MainFormKeepGoing, WithTheOptionTickedALostMeterIsShownReconnectingAndLog
   EXPECT_FALSE(program->run.running());
   EXPECT_EQ(shownWhileAway, "SIM0001 -- 20ch (reconnecting)");
   EXPECT_EQ(form->SSTab1->tabText(0), "SIM0001 -- 20ch");
+  // Its row of the scan control grid says it as well, in pale red; the healthy meter's does not.
+  EXPECT_EQ(rowWhileAway, "SIM0001 -- 20ch (reconnecting)");
+  EXPECT_EQ(rowColourWhileAway.style(), Qt::SolidPattern);
+  EXPECT_EQ(rowColourWhileAway.color(), QColor(255, 200, 200));
+  EXPECT_EQ(otherRowColourWhileAway.style(), Qt::NoBrush);
+  EXPECT_EQ(grid->item(0, 0)->text(), "SIM0001 -- 20ch");
+  EXPECT_EQ(grid->item(0, 0)->background().style(), Qt::NoBrush);
+  EXPECT_EQ(grid->item(1, 0)->text(), form->SSTab1->tabText(1));
+  EXPECT_FALSE(grid->item(1, 0)->text().contains("("));
   EXPECT_EQ(messages.texts(), std::vector<std::string>{"End of Job."});
   EXPECT_TRUE(form->StartReading->isEnabled());
   const std::string log = [&] {
