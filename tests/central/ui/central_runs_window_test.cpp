@@ -57,9 +57,11 @@ class CentralRunsWindow : public CentralTest {
     return app_->mainForm().findChild<CentralRunsDialog*>("CentralRunsDialog");
   }
 
-  // Waits (the event loop running) until the dialog's talk with the server has ended.
+  // Waits (the event loop running) until the dialog's talk with the server has ended; an Open
+  // that went through closes the dialog, and it goes.
   static bool settled(CentralRunsDialog* dialog) {
-    return QTest::qWaitFor([dialog] { return !dialog->busy(); }, 30'000);
+    const QPointer<CentralRunsDialog> d(dialog);
+    return QTest::qWaitFor([d] { return d.isNull() || !d->busy(); }, 30'000);
   }
 
   template <typename W>
