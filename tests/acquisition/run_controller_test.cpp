@@ -803,6 +803,31 @@ TEST_F(KeepGoing, StopWhileAMeterLostAtStartWaitsLeavesItFailedInItsTabAndRow) {
   EXPECT_EQ(rig.display.scanControlRows[0][0], "SIM0101 -- 20ch");
 }
 
+TEST_F(KeepGoing, EveryMeterLostAtStartKeepsTryingUntilStop) {
+  for (std::size_t m = 0; m < 2; ++m) setFunctions(rig, m, 20, "VOLT", 2);
+  byStop(2, "1");
+  for (std::size_t m = 0; m < 2; ++m) rig.meter(m).setFault("drop-after:0");
+  const LocalMs start = rig.clock.now();
+  rig.run.StartReading_Click();
+  // Nothing scans, so nothing pumps: Stop comes from the clock, after three rounds of tries (the
+  // run did not end at the start).
+  rig.run.scheduler().at(start + 100000, [&] { rig.run.StopReading_Click(); });
+  rig.run.driveUntilEnded();
+  EXPECT_GE(rig.clock.now() - start, 100000);
+  EXPECT_LT(rig.clock.now() - start, 101000);
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  const std::vector<std::string> tried = {"Timeout: link lost",
+                                          "not reconnected: no answer to its identification (link lost)"};
+  for (int d = 0; d < 2; ++d) {
+    EXPECT_EQ(events.of(d), tried) << d;
+    EXPECT_EQ(rig.run.condition(d), RunController::MeterCondition::Failed);
+    EXPECT_EQ(rows(d), 0u);
+  }
+  EXPECT_TRUE(rig.run.instrumentFailed());
+  EXPECT_EQ(rig.records.log, (std::vector<std::string>{"create 0 Record1", "open 0", "create 1 Record2",
+                                                        "open 1", "close 0", "close 1"}));
+}
+
 TEST_F(KeepGoing, AFetchAnswerThatNeverEndsEndsOnlyThatMetersShare) {
   for (std::size_t m = 0; m < 2; ++m) setFunctions(rig, m, 20, "VOLT", 2);
   byStop(2, "1");
