@@ -115,6 +115,9 @@ void BM_ForwardBacklog(benchmark::State& state) {
     return;
   }
   const fs::path folder = rig().root / ("batch" + std::to_string(state.range(0)));
+  // A repetition starts from a new record, not one holding the last repetition's scans too.
+  std::error_code ec;
+  fs::remove_all(folder, ec);
   const fs::path record = makeRecord(folder, "Record1");
   SystemClock clock;
   double cpu = 0;
