@@ -11,10 +11,12 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRegion>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "common/ui/qt_seams.h"
 
@@ -110,9 +112,15 @@ DrawMainPic::DrawMainPic(QWidget* parent) : QWidget(parent) {
 
 void DrawMainPic::showPicture(const QImage& picture, int scheme) {
   const QColor base = (scheme == kWhite || scheme == kWhiteGrid) ? Qt::white : Qt::black;
-  if (picture.cacheKey() == shown_.cacheKey() && base == base_) return;
-  shown_ = picture;
+  if (picture.cacheKey() == sourceKey_ && base == base_) return;
+  sourceKey_ = picture.cacheKey();
   base_ = base;
+  if (!shown_.isNull() && !picture.isNull() && shown_.size() == picture.size() &&
+      shown_.format() == picture.format() && shown_.bytesPerLine() == picture.bytesPerLine()) {
+    std::memcpy(shown_.bits(), picture.constBits(), static_cast<std::size_t>(picture.sizeInBytes()));
+  } else {
+    shown_ = picture.copy();
+  }
   update();
 }
 
@@ -141,9 +149,14 @@ void DrawMainPic::placeShape1(bool visible, double leftTwips, double topTwips) {
 
 void DrawMainPic::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  // The picture is 340 pixels high, the plot 341: the last row takes the scheme's colour.
-  p.fillRect(rect(), base_);
-  p.drawImage(0, 0, shown_);
+  // In bands: Qt hands a blit taller than about 96 rows to helper threads in parts and waits for
+  // them, which costs more than the blit.
+  constexpr int kBand = 64;
+  for (int y = 0; y < shown_.height(); y += kBand)
+    p.drawImage(QPoint(0, y), shown_, QRect(0, y, shown_.width(), std::min(kBand, shown_.height() - y)));
+  // The picture is 340 pixels high, the plot 341: the last row takes the scheme's colour (only
+  // what the picture leaves is filled, a full fill first costs as much as the picture).
+  for (const QRect& r : QRegion(rect()).subtracted(shown_.rect())) p.fillRect(r, base_);
 }
 
 void DrawMainPic::mouseMoveEvent(QMouseEvent* event) {

@@ -31,7 +31,9 @@ class DrawMainPic final : public QWidget {
  public:
   explicit DrawMainPic(QWidget* parent = nullptr);
 
-  // Shows `picture` (shared, not copied) on the scheme's base colour.
+  // Shows `picture` on the scheme's base colour: its pixels are copied into the widget's own
+  // picture (the same memory each time). Sharing it instead would cost the chart a fresh copy,
+  // newly allocated, at its next drawing.
   void showPicture(const QImage& picture, int scheme);
   const QImage& shownPicture() const { return shown_; }
   void placeLine1(double yTwips);
@@ -50,6 +52,7 @@ class DrawMainPic final : public QWidget {
 
  private:
   QImage shown_;
+  qint64 sourceKey_ = 0;  // the shown picture's key, which changes with every change to it
   QColor base_ = Qt::black;
   double xScale_ = 1.0 / kTwipsPerPixel;
   double yScale_ = 1.0 / kTwipsPerPixel;

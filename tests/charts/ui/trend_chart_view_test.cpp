@@ -211,5 +211,22 @@ TEST_F(TrendChartViewTest, PictureShowsOnlyFinishedRedraws) {
   EXPECT_EQ(view->drawmain_pic->shownPicture(), canvas.image());
 }
 
+TEST_F(TrendChartViewTest, ShowingThePictureLeavesTheChartDrawingIntoItsOwnMemory) {
+  scan({1, 2, 3});
+  const uchar* drawing = canvas.image().constBits();
+  const uchar* shown = view->drawmain_pic->shownPicture().constBits();
+  for (int i = 0; i < 3; ++i) scan({4.0 + i, 5, 6});
+  // Neither picture was copied to new memory (a shared picture would be at every drawing).
+  EXPECT_EQ(canvas.image().constBits(), drawing);
+  EXPECT_EQ(view->drawmain_pic->shownPicture().constBits(), shown);
+  EXPECT_EQ(view->drawmain_pic->shownPicture(), canvas.image());
+  // And what is shown is the picture (under the reference line), on the plot's last row the
+  // scheme's colour.
+  view->drawmain_pic->Line1->hide();
+  const QImage onScreen = view->drawmain_pic->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(onScreen.copy(canvas.image().rect()), canvas.image());
+  EXPECT_EQ(onScreen.pixel(5, onScreen.height() - 1), qRgb(0, 0, 0));
+}
+
 }  // namespace
 }  // namespace kalivor
