@@ -36,7 +36,7 @@ QVariant ScanTableModel::headerData(int section, Qt::Orientation orientation, in
   return QString::fromStdString(header[1][static_cast<std::size_t>(section)]);
 }
 
-void ScanTableModel::sync() {
+bool ScanTableModel::sync() {
   const ScanTable& t = table();
   const int rows = static_cast<int>(t.rows.size());
   const int columns = t.header.empty() ? 0 : static_cast<int>(t.header[1].size());
@@ -48,7 +48,7 @@ void ScanTableModel::sync() {
     columns_ = columns;
     dropped_ = t.droppedRows;
     endResetModel();
-    return;
+    return true;
   }
   if (dropped > 0) {
     // The oldest rows left to keep the table bounded: removing them rather than resetting keeps
@@ -62,13 +62,15 @@ void ScanTableModel::sync() {
     beginResetModel();
     rows_ = rows;
     endResetModel();
-    return;
+    return true;
   }
   if (rows > rows_) {
     beginInsertRows({}, rows_, rows - 1);
     rows_ = rows;
     endInsertRows();
+    return true;
   }
+  return dropped > 0;
 }
 
 std::string ScanTableModel::cellText(std::int64_t gridRow, int column) const {

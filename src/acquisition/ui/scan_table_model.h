@@ -18,8 +18,9 @@ class ScanTableModel final : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-  // Brings the view up to date with the core's table (cheap when nothing changed).
-  void sync();
+  // Brings the view up to date with the core's table (cheap when nothing changed); whether rows
+  // came, went or the table was new.
+  bool sync();
   // The text of a grid cell (row 0 and 1 are the header rows), as the read-out asks for it.
   std::string cellText(std::int64_t gridRow, int column) const;
 

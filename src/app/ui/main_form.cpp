@@ -25,8 +25,10 @@
 #include <cstdlib>
 
 #include "acquisition/ui/alarm_style.h"
+#include "acquisition/ui/cached_cell_delegate.h"
 #include "acquisition/ui/follow_newest.h"
 #include "acquisition/ui/scan_table_model.h"
+#include "acquisition/ui/scan_table_view.h"
 #include "app/ui/connect_form.h"
 #include "app/ui/scheduler_driver.h"
 #include "common/ui/qt_seams.h"
@@ -50,9 +52,21 @@ constexpr double kChannelColumnTwips = (kWindowWidth - 480) / 10;
 // tables).
 constexpr int kMostShrink = 281;
 constexpr double kChartShare = 0.81;
+// How long a stored scan may wait to be shown, and how often the run status is brought up to date.
+constexpr int kLiveSyncMs = 100;
+constexpr int kStatusSyncMs = 250;
+
+// The live tables hold numbers, times and names: their cells need no text shaping (ligatures,
+// kerning), which costs most of repainting a cell, and they repaint with every scan.
+void skipShaping(QWidget* w) {
+  QFont f = w->font();
+  f.setStyleStrategy(QFont::PreferNoShaping);
+  w->setFont(f);
+}
 
 QTableWidget* makeGrid(QWidget* parent, const QString& name, int rows, int columns) {
   auto* g = new QTableWidget(rows, columns, parent);
+  skipShaping(g);
   g->setObjectName(name);
   g->horizontalHeader()->hide();
   g->verticalHeader()->hide();
@@ -69,8 +83,14 @@ void setCell(QTableWidget* g, int r, int c, const QString& text, const QColor* b
     item->setTextAlignment(Qt::AlignCenter);
     g->setItem(r, c, item);
   }
+  // Every set repaints the cell, even with what it already holds.
   if (item->text() != text) item->setText(text);
-  item->setBackground(background ? QBrush(*background) : QBrush());
+  const QBrush brush = background ? QBrush(*background) : QBrush();
+  if (item->background() != brush) item->setBackground(brush);
+}
+
+void setForeground(QTableWidgetItem* item, const QBrush& brush) {
+  if (item->foreground() != brush) item->setForeground(brush);
 }
 }  // namespace
 
@@ -85,17 +105,22 @@ MainForm::MainForm(Program& program, QWidget* parent) : QMainWindow(parent), p_(
   buildControls();
   p_.run.setObserver(this);
   driver_ = new SchedulerDriver(p_.run.scheduler(), this);
+  // A stored scan shows within one interval; the scans of that interval are shown together, so
+  // meters scanning fast repaint the window no more often than that.
   syncTimer_ = new QTimer(this);
-  syncTimer_->setInterval(100);
+  syncTimer_->setSingleShot(true);
+  syncTimer_->setInterval(kLiveSyncMs);
   connect(syncTimer_, &QTimer::timeout, this, [this] {
-    // States change without a stored scan (waiting, reconnecting), records are chosen in
-    // another window, the disk fills: the status follows on every tick.
-    syncRunStatus();
     if (!runChanged_) return;
     runChanged_ = false;
     syncFromCore();
   });
-  syncTimer_->start();
+  // States change without a stored scan (waiting, reconnecting), records are chosen in another
+  // window, the disk fills: the status follows on a slower tick of its own.
+  statusTimer_ = new QTimer(this);
+  statusTimer_->setInterval(kStatusSyncMs);
+  connect(statusTimer_, &QTimer::timeout, this, [this] { syncRunStatus(); });
+  statusTimer_->start();
   p_.selection.hooks.unloadScanSettings = [this] {
     if (unloadScanSettings) unloadScanSettings();
   };
@@ -210,8 +235,11 @@ void MainForm::buildControls() {
     grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Channel_MSFlexGrid[static_cast<std::size_t>(d)] = grid;
 
-    auto* table = new QTableView(page);
+    auto* table = new ScanTableView(page);
     table->setObjectName(QString("MSFlexGrid2_%1").arg(d));
+    skipShaping(table);
+    // Every scan repaints the visible rows; only the newest is new.
+    table->setItemDelegate(new CachedCellDelegate(table));
     // The scans of the run under their own heading, as the fetch times beside them.
     auto* readingsLabel = new QLabel("Readings", page);
     readingsLabel->setGeometry(px(60), px(1400), px(3000), px(255));
@@ -227,6 +255,8 @@ void MainForm::buildControls() {
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     const int timeWidth = std::max(px(2000), table->fontMetrics().horizontalAdvance("0000/00/00 00:00:00:000") + 12);
     connect(model, &QAbstractItemModel::modelReset, table, [table, timeWidth] { table->setColumnWidth(1, timeWidth); });
+    table->setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, table));
+    table->setHorizontalScrollBar(new SteadyScrollBar(Qt::Horizontal, table));
     new FollowNewest(table);
     scanTableModels[static_cast<std::size_t>(d)] = model;
     MSFlexGrid2[static_cast<std::size_t>(d)] = table;
@@ -399,15 +429,24 @@ void MainForm::load() {
 }
 
 void MainForm::syncEnabled() {
+  if (lockable_.empty()) {
+    // The controls the core locks and unlocks, by the names it knows them by (looked up once:
+    // every stored scan brings the window up to date).
+    for (QAction* a : findChildren<QAction*>()) {
+      if (!a->objectName().isEmpty()) lockable_.push_back({a, fromQt(a->objectName())});
+    }
+    for (QPushButton* b : centralWidget()->findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+      // Saving the picture is locked with printing it (set once: a toggle repaints the button).
+      const std::string name = fromQt(b == SaveChart ? QString("PrintSet") : b->objectName());
+      if (!name.empty()) lockable_.push_back({b, name});
+    }
+  }
   const LiveDisplay& d = p_.display;
-  for (QAction* a : findChildren<QAction*>()) {
-    if (!a->objectName().isEmpty()) a->setEnabled(d.isEnabled(fromQt(a->objectName())));
+  for (const Lockable& l : lockable_) {
+    const bool on = d.isEnabled(l.name);
+    if (l.action) l.action->setEnabled(on);
+    if (l.button) l.button->setEnabled(on);
   }
-  for (QPushButton* b : centralWidget()->findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
-    if (!b->objectName().isEmpty()) b->setEnabled(d.isEnabled(fromQt(b->objectName())));
-  }
-  // Saving the picture is locked with printing it.
-  SaveChart->setEnabled(d.isEnabled("PrintSet"));
 }
 
 void MainForm::syncChannelGrid(int slot) {
@@ -416,16 +455,16 @@ void MainForm::syncChannelGrid(int slot) {
   if (w->rowCount() != g.rows) w->setRowCount(g.rows);
   const int rowHeight = px(1260 / 4.0) - 1;
   for (int r = 0; r < g.rows; ++r) {
-    w->setRowHeight(r, rowHeight);
+    if (w->rowHeight(r) != rowHeight) w->setRowHeight(r, rowHeight);
     for (int c = 0; c < 10; ++c) {
       const GridCell& cell = g.cells[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
       if (cell.alarm != AlarmMark::None) {
         const QColor color = alarmQColor(kAlarmBackgroundColor);
         setCell(w, r, c, toQt(cell.text), &color);
-        w->item(r, c)->setForeground(alarmQColor(kAlarmTextColor));
+        setForeground(w->item(r, c), alarmQColor(kAlarmTextColor));
         continue;
       }
-      if (QTableWidgetItem* item = w->item(r, c)) item->setForeground(QBrush());
+      if (QTableWidgetItem* item = w->item(r, c)) setForeground(item, QBrush());
       if (cell.background) {
         const QColor color = toQColor(*cell.background);
         setCell(w, r, c, toQt(cell.text), &color);
@@ -456,7 +495,11 @@ void MainForm::syncScanControl() {
 
 void MainForm::syncFromCore() {
   const LiveDisplay& d = p_.display;
-  for (auto* m : scanTableModels) m->sync();
+  for (std::size_t i = 0; i < scanTableModels.size(); ++i) {
+    // Laid out at once rather than on the view's next pass, so the new row and the scroll to it
+    // (the view follows the newest) are painted together, once.
+    if (scanTableModels[i]->sync()) MSFlexGrid2[i]->doItemsLayout();
+  }
   chartView->sync();
   if (syncDataTable) syncDataTable();
   if (syncRecordWindows) syncRecordWindows();
@@ -468,8 +511,10 @@ void MainForm::syncFromCore() {
   syncEnabled();
   for (int i = 0; i < 4; ++i) {
     const TabState& t = d.tabs[static_cast<std::size_t>(i)];
-    SSTab1->setTabText(i, toQt(t.caption));
-    SSTab1->setTabVisible(i, t.visible);
+    // Either set lays out and repaints the whole tab widget, even with what it already shows.
+    const QString caption = toQt(t.caption);
+    if (SSTab1->tabText(i) != caption) SSTab1->setTabText(i, caption);
+    if (SSTab1->isTabVisible(i) != t.visible) SSTab1->setTabVisible(i, t.visible);
     syncChannelGrid(i);
     QListWidget* list = ListFetchTime[static_cast<std::size_t>(i)];
     const auto& stamps = d.ListFetchTime[static_cast<std::size_t>(i)];
@@ -512,7 +557,10 @@ void MainForm::syncRunStatus() {
   }
   if (RunStatus_Grid->rowCount() != rows) RunStatus_Grid->setRowCount(rows);
   RunStatus_Grid->setVisible(rows > 0);
-  if (rows > 0) {
+  // Measuring the texts costs more than the rest of the status: only when the grid changed.
+  const std::pair<int, int> layout{RunStatus_Grid->width(), columns};
+  if (rows > 0 && layout != statusLayout_) {
+    statusLayout_ = layout;
     // The instrument's name takes what the other columns leave.
     const QFontMetrics fm(RunStatus_Grid->font());
     const int scans = fm.horizontalAdvance("Scans stored") + 12;
@@ -522,7 +570,9 @@ void MainForm::syncRunStatus() {
     const int extra = st.hasExtra ? RunStatus_Grid->width() / 6 : 0;
     const int name = std::max(fm.horizontalAdvance("SIM0000"), RunStatus_Grid->width() - 4 - scans - time - state - record - extra);
     const int widths[] = {name, record, scans, time, state};
-    for (int c = 0; c < 5; ++c) {
+    // The last column stretches to the grid's edge: setting its width would only fight that (and
+    // repaint the grid on every tick).
+    for (int c = 0; c < columns - 1; ++c) {
       if (RunStatus_Grid->columnWidth(c) != widths[c]) RunStatus_Grid->setColumnWidth(c, widths[c]);
     }
   }
@@ -617,8 +667,13 @@ void MainForm::Exit_comm_Click() {
   }
 }
 
-void MainForm::scanStored(int, std::int64_t) { runChanged_ = true; }
-void MainForm::fetchDone(int) { runChanged_ = true; }
+void MainForm::scanStored(int, std::int64_t) { liveChanged(); }
+void MainForm::fetchDone(int) { liveChanged(); }
+
+void MainForm::liveChanged() {
+  runChanged_ = true;
+  if (!syncTimer_->isActive()) syncTimer_->start();
+}
 void MainForm::runEnded() { syncFromCore(); }
 
 void MainForm::closeEvent(QCloseEvent* event) {

@@ -7,6 +7,8 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "acquisition/run_controller.h"
@@ -136,9 +138,22 @@ class MainForm final : public QMainWindow, public RunObserver {
   bool shutDown_ = false;
   bool syncing_ = false;
   SchedulerDriver* driver_ = nullptr;
-  // The run marks the display changed; the window catches up at most every 100 ms.
+  // The run marks the display changed; the window catches up shortly after, with every scan
+  // stored meanwhile at once.
+  void liveChanged();
   QTimer* syncTimer_ = nullptr;
+  QTimer* statusTimer_ = nullptr;
   bool runChanged_ = false;
+  struct Lockable {
+    QAction* action = nullptr;
+    QPushButton* button = nullptr;
+    std::string name;
+    Lockable(QAction* a, std::string n) : action(a), name(std::move(n)) {}
+    Lockable(QPushButton* b, std::string n) : button(b), name(std::move(n)) {}
+  };
+  std::vector<Lockable> lockable_;
+  // The run status grid's width and columns its column widths were measured for.
+  std::pair<int, int> statusLayout_{-1, -1};
 };
 
 }  // namespace kalivor
