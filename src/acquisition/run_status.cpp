@@ -60,7 +60,7 @@ MeterState RunStatus::stateOf(int slot) const {
   return MeterState::Scanning;
 }
 
-RunStatusSnapshot RunStatus::snapshot(int instrumentCount) const {
+RunStatusSnapshot RunStatus::meters(int instrumentCount) const {
   RunStatusSnapshot out;
   const int n = std::clamp(instrumentCount, 0, kMaxInstruments);
   for (int d = 0; d < n; ++d) {
@@ -81,11 +81,24 @@ RunStatusSnapshot RunStatus::snapshot(int instrumentCount) const {
     if (extra_) m.extra = extra_(d);
     out.meters.push_back(std::move(m));
   }
+  out.hasExtra = static_cast<bool>(extra_);
+  out.extraHeading = extraHeading_;
+  return out;
+}
+
+RunStatusSnapshot RunStatus::snapshot(int instrumentCount) const {
+  RunStatusSnapshot out = meters(instrumentCount);
   out.folder.folder = folder_;
   if (probe_ && !folder_.empty()) out.folder.freeBytes = probe_(folder_);
   out.folder.low = out.folder.freeBytes && *out.folder.freeBytes < kLowSpaceBytes;
-  out.hasExtra = static_cast<bool>(extra_);
-  out.extraHeading = extraHeading_;
+  lastFolder_ = out.folder;
+  return out;
+}
+
+RunStatusSnapshot RunStatus::snapshotKeepingSpace(int instrumentCount) const {
+  if (!lastFolder_ || lastFolder_->folder != folder_) return snapshot(instrumentCount);
+  RunStatusSnapshot out = meters(instrumentCount);
+  out.folder = *lastFolder_;
   return out;
 }
 

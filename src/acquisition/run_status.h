@@ -72,9 +72,14 @@ class RunStatus {
   }
 
   RunStatusSnapshot snapshot(int instrumentCount) const;
+  // The same with the folder's free space as last found out (found out now if never, or if the
+  // folder changed): for a caller that asks after every scan and looks at the disk less often.
+  RunStatusSnapshot snapshotKeepingSpace(int instrumentCount) const;
 
  private:
   MeterState stateOf(int slot) const;
+  // Everything but the folder.
+  RunStatusSnapshot meters(int instrumentCount) const;
 
   const RunController& run_;
   const ScanTables& tables_;
@@ -83,6 +88,7 @@ class RunStatus {
   SpaceProbe probe_;
   std::string extraHeading_;
   ExtraColumn extra_;
+  mutable std::optional<FolderStatus> lastFolder_;
 };
 
 // "12.3 GB", "85 MB", "512 kB".

@@ -122,6 +122,33 @@ TEST_F(RunStatusTest, FreeSpaceWarnsBelowOneHundredMegabytes) {
   EXPECT_EQ(formatBytes(1'260'000'000'000ull), "1.3 TB");
 }
 
+TEST_F(RunStatusTest, KeepingTheSpaceAsksTheDiskOnlyWhenItNeverDidOrTheFolderChanged) {
+  prepare();
+  int asked = 0;
+  status.setSpaceProbe([&](const std::filesystem::path&) -> std::optional<std::uintmax_t> {
+    ++asked;
+    return free;
+  });
+  // Never asked yet: it asks.
+  EXPECT_EQ(status.snapshotKeepingSpace(2).folder.freeBytes, free);
+  EXPECT_EQ(asked, 1);
+  const auto before = free;
+  free = 42'000'000;
+  rig.tables.DatabaseName[1] = "Record2";
+  const RunStatusSnapshot kept = status.snapshotKeepingSpace(2);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(kept.folder.freeBytes, before);
+  EXPECT_EQ(kept.meters[1].record, "Record2");  // the meters as they are now
+  // A full snapshot asks, and what it found is kept from then on.
+  EXPECT_TRUE(now().folder.low);
+  EXPECT_TRUE(status.snapshotKeepingSpace(2).folder.low);
+  EXPECT_EQ(asked, 2);
+  // Another folder is asked about at once.
+  status.setDataFolder("/elsewhere");
+  EXPECT_EQ(status.snapshotKeepingSpace(2).folder.folder, std::filesystem::path("/elsewhere"));
+  EXPECT_EQ(asked, 3);
+}
+
 TEST_F(RunStatusTest, TheRealProbeAsksTheFileSystemAlsoBeforeTheRecordFolderExists) {
   const auto base = std::filesystem::temp_directory_path();
   RunStatus real(rig.run, rig.tables, rig.display, base / "kalivor-no-such-folder" / "db");

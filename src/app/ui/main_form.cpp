@@ -113,6 +113,7 @@ MainForm::MainForm(Program& program, QWidget* parent) : QMainWindow(parent), p_(
   connect(syncTimer_, &QTimer::timeout, this, [this] {
     if (!runChanged_) return;
     runChanged_ = false;
+    const QScopedValueRollback<bool> afterScan(afterScan_, true);
     syncFromCore();
   });
   // States change without a stored scan (waiting, reconnecting), records are chosen in another
@@ -503,7 +504,8 @@ void MainForm::syncFromCore() {
   chartView->sync();
   if (syncDataTable) syncDataTable();
   if (syncRecordWindows) syncRecordWindows();
-  syncRunStatus();
+  // After a stored scan the disk is left to the status tick.
+  syncRunStatus(!afterScan_);
   if (d.revision == shownRevision_) return;
   shownRevision_ = d.revision;
   // Hiding tabs moves the current one; that is no choice of the user's.
@@ -547,8 +549,9 @@ void MainForm::syncRunNotice() {
   bar->setToolTip(all.join('\n'));
 }
 
-void MainForm::syncRunStatus() {
-  const RunStatusSnapshot st = p_.status.snapshot(p_.link.InstrumentCount);
+void MainForm::syncRunStatus(bool lookAtDisk) {
+  const RunStatusSnapshot st = lookAtDisk ? p_.status.snapshot(p_.link.InstrumentCount)
+                                          : p_.status.snapshotKeepingSpace(p_.link.InstrumentCount);
   const int rows = static_cast<int>(st.meters.size());
   const int columns = st.hasExtra ? 6 : 5;
   if (RunStatus_Grid->columnCount() != columns) {

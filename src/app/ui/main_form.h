@@ -114,7 +114,8 @@ class MainForm final : public QMainWindow, public RunObserver {
   void syncChannelGrid(int slot);
   void syncScanControl();
   void syncRunNotice();
-  void syncRunStatus();
+  // With the folder's free space found out again, or as last found out.
+  void syncRunStatus(bool lookAtDisk = true);
   QPushButton* button(const char* name, const QString& caption);
   // Places every control for a central area of this size: at the window's own size exactly where
   // it was built; larger, the chart and the tables grow; smaller (down to the minimum), they shrink.
@@ -144,6 +145,7 @@ class MainForm final : public QMainWindow, public RunObserver {
   QTimer* syncTimer_ = nullptr;
   QTimer* statusTimer_ = nullptr;
   bool runChanged_ = false;
+  bool afterScan_ = false;  // bringing the window up to date after stored scans
   struct Lockable {
     QAction* action = nullptr;
     QPushButton* button = nullptr;
