@@ -52,8 +52,10 @@ constexpr double kChannelColumnTwips = (kWindowWidth - 480) / 10;
 // tables).
 constexpr int kMostShrink = 281;
 constexpr double kChartShare = 0.81;
-// How long a stored scan may wait to be shown, and how often the run status is brought up to date.
-constexpr int kLiveSyncMs = 100;
+// How long a stored scan may wait to be shown (the window refreshes at most four times a second
+// while scans come; each repaints the grids, the scan table and the chart), and how often the run
+// status is brought up to date.
+constexpr int kLiveSyncMs = 250;
 constexpr int kStatusSyncMs = 250;
 
 // The live tables hold numbers, times and names: their cells need no text shaping (ligatures,
