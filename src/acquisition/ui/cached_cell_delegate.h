@@ -31,8 +31,9 @@ size_t qHash(const CellLook& look, size_t seed = 0);
 
 class CachedCellDelegate final : public QStyledItemDelegate {
  public:
-  // At most `maxPixels` pixels of cell pictures are kept (the least recently drawn go first).
-  explicit CachedCellDelegate(QObject* parent = nullptr, int maxPixels = 2'000'000);
+  // At most `maxPixels` pixels of cell pictures are kept, the least recently drawn going first
+  // (the default: some 1.6 MB, a few times the cells a table shows).
+  explicit CachedCellDelegate(QObject* parent = nullptr, int maxPixels = 400'000);
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 

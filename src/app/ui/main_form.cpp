@@ -56,7 +56,7 @@ constexpr double kChartShare = 0.81;
 // while scans come; each repaints the grids, the scan table and the chart), and how often the run
 // status is brought up to date.
 constexpr int kLiveSyncMs = 250;
-constexpr int kStatusSyncMs = 250;
+constexpr int kStatusSyncMs = 500;
 
 // The live tables hold numbers, times and names: their cells need no text shaping (ligatures,
 // kerning), which costs most of repainting a cell, and they repaint with every scan.
