@@ -136,6 +136,24 @@ std::optional<std::string> orNull(const PGresult* r, int row, int column) {
   return cell(r, row, column);
 }
 
+// Copies every row a central query gives into the scratch record, field for field (NULL stays
+// NULL).
+bool copyRows(PgConnection& conn, sqlite3* db, const std::string& query, const std::string& bench,
+              const std::string& record, const std::string& insert, std::string& error) {
+  PgResult rows = conn.exec(query, {bench, record});
+  if (!rows) {
+    error = conn.error();
+    return false;
+  }
+  const int columns = PQnfields(rows.get());
+  for (int i = 0; i < PQntuples(rows.get()); ++i) {
+    std::vector<std::optional<std::string>> v;
+    for (int c = 0; c < columns; ++c) v.push_back(orNull(rows.get(), i, c));
+    if (!sqliteRun(db, insert, v, error)) return false;
+  }
+  return true;
+}
+
 // RUNS, CHANNELS and ALARMS of the record's latest generation, as the bench's record described
 // them.
 bool copyDescription(PgConnection& conn, sqlite3* db, const std::string& bench,
@@ -144,81 +162,48 @@ bool copyDescription(PgConnection& conn, sqlite3* db, const std::string& bench,
       " FROM runs r JOIN benches b ON b.id = r.bench_id WHERE b.name = $1 AND"
       " r.record_name = $2 AND r.run_id <> 0 AND r.record_uid = (SELECT r2.record_uid FROM runs"
       " r2 WHERE r2.bench_id = b.id AND r2.record_name = $2 ORDER BY r2.id DESC LIMIT 1)";
-  PgResult runs = conn.exec(
-      std::string("SELECT r.run_id, r.first_scan, r.last_scan,"
-                  " (SELECT s.time_text FROM scans s WHERE s.run_ref = r.id ORDER BY s.scan LIMIT 1),"
-                  " (SELECT s.time_text FROM scans s WHERE s.run_ref = r.id ORDER BY s.scan DESC"
-                  " LIMIT 1), r.program_version, r.resource, r.identity, r.serial, r.card_code,"
-                  " r.card_description, r.setup_ini") + latest + " ORDER BY r.run_id",
-      {bench, record});
-  if (!runs) {
-    error = conn.error();
-    return false;
-  }
-  for (int i = 0; i < PQntuples(runs.get()); ++i) {
-    std::vector<std::optional<std::string>> v;
-    for (int c = 0; c < 12; ++c) v.push_back(orNull(runs.get(), i, c));
-    if (!sqliteRun(db,
-                   "INSERT INTO RUNS(run_id, first_num, last_num, start_time, end_time,"
-                   " program_version, resource, identity, serial, card_code, card_description,"
-                   " setup_ini) VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12)",
-                   v, error)) {
-      return false;
-    }
-  }
-  PgResult channels = conn.exec(
-      std::string("SELECT r.run_id, c->>'channel', c->>'function', c->>'sensor_type',"
-                  " c->>'shunt_ohms', c->>'offset_current', c->>'scale_m', c->>'scale_b',"
-                  " c->>'unit', c->>'alarm_low', c->>'alarm_high'"
-                  " FROM (SELECT r.run_id, r.channels") + latest +
-          ") r, json_array_elements(r.channels::json) c ORDER BY 1, 2",
-      {bench, record});
-  if (!channels) {
-    error = conn.error();
-    return false;
-  }
-  for (int i = 0; i < PQntuples(channels.get()); ++i) {
-    std::vector<std::optional<std::string>> v;
-    for (int c = 0; c < 11; ++c) v.push_back(orNull(channels.get(), i, c));
-    if (!sqliteRun(db,
-                   "INSERT OR REPLACE INTO CHANNELS(run_id, channel, function, sensor_type,"
-                   " shunt_ohms, offset_current, scale_m, scale_b, unit_label, alarm_low,"
-                   " alarm_high) VALUES (?1,?2,?3,?4,CAST(?5 AS REAL),CAST(?6 AS REAL),"
-                   "CAST(?7 AS REAL),CAST(?8 AS REAL),?9,CAST(?10 AS REAL),CAST(?11 AS REAL))",
-                   v, error)) {
-      return false;
-    }
-  }
-  // The alarms, with their times as the bench wrote them: those of the scans that raised and
-  // cleared them (the central time is UTC, the record's is the bench's own clock).
-  PgResult alarms = conn.exec(
-      "SELECT a.alarm_id, r.run_id, a.channel, a.scan, (SELECT s.time_text FROM scans s WHERE"
-      " s.run_ref = a.run_ref AND s.scan = a.scan), a.value, a.limit_kind, a.limit_value,"
-      " a.cleared_scan, (SELECT s.time_text FROM scans s WHERE s.run_ref = a.run_ref AND"
-      " s.scan = a.cleared_scan)"
-      " FROM alarms a JOIN runs r ON r.id = a.run_ref JOIN benches b ON b.id = r.bench_id"
-      " WHERE b.name = $1 AND r.record_name = $2 AND r.record_uid = (SELECT r2.record_uid FROM"
-      " runs r2 WHERE r2.bench_id = b.id AND r2.record_name = $2 ORDER BY r2.id DESC LIMIT 1)"
-      " ORDER BY a.alarm_id",
-      {bench, record});
-  if (!alarms) {
-    error = conn.error();
-    return false;
-  }
-  for (int i = 0; i < PQntuples(alarms.get()); ++i) {
-    std::vector<std::optional<std::string>> v;
-    for (int c = 0; c < 10; ++c) v.push_back(orNull(alarms.get(), i, c));
-    if (!sqliteRun(db,
-                   "INSERT INTO ALARMS(id, run_id, channel, num, time, value, limit_kind,"
-                   " limit_value, cleared_num, cleared_time) VALUES (?1,?2,?3,?4,?5,"
-                   "CAST(?6 AS REAL),?7,CAST(?8 AS REAL),?9,?10)",
-                   v, error)) {
-      return false;
-    }
-  }
-  return true;
+  return copyRows(conn, db,
+                  std::string("SELECT r.run_id, r.first_scan, r.last_scan,"
+                              " (SELECT s.time_text FROM scans s WHERE s.run_ref = r.id ORDER BY"
+                              " s.scan LIMIT 1),"
+                              " (SELECT s.time_text FROM scans s WHERE s.run_ref = r.id ORDER BY"
+                              " s.scan DESC LIMIT 1), r.program_version, r.resource, r.identity,"
+                              " r.serial, r.card_code, r.card_description, r.setup_ini") +
+                      latest + " ORDER BY r.run_id",
+                  bench, record,
+                  "INSERT INTO RUNS(run_id, first_num, last_num, start_time, end_time,"
+                  " program_version, resource, identity, serial, card_code, card_description,"
+                  " setup_ini) VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12)",
+                  error) &&
+         copyRows(conn, db,
+                  std::string("SELECT r.run_id, c->>'channel', c->>'function', c->>'sensor_type',"
+                              " c->>'shunt_ohms', c->>'offset_current', c->>'scale_m',"
+                              " c->>'scale_b', c->>'unit', c->>'alarm_low', c->>'alarm_high'"
+                              " FROM (SELECT r.run_id, r.channels") +
+                      latest + ") r, json_array_elements(r.channels::json) c ORDER BY 1, 2",
+                  bench, record,
+                  "INSERT OR REPLACE INTO CHANNELS(run_id, channel, function, sensor_type,"
+                  " shunt_ohms, offset_current, scale_m, scale_b, unit_label, alarm_low,"
+                  " alarm_high) VALUES (?1,?2,?3,?4,CAST(?5 AS REAL),CAST(?6 AS REAL),"
+                  "CAST(?7 AS REAL),CAST(?8 AS REAL),?9,CAST(?10 AS REAL),CAST(?11 AS REAL))",
+                  error) &&
+         // The alarms, with their times as the bench wrote them: those of the scans that raised
+         // and cleared them (the central time is UTC, the record's is the bench's own clock).
+         copyRows(conn, db,
+                  "SELECT a.alarm_id, r.run_id, a.channel, a.scan, (SELECT s.time_text FROM scans"
+                  " s WHERE s.run_ref = a.run_ref AND s.scan = a.scan), a.value, a.limit_kind,"
+                  " a.limit_value, a.cleared_scan, (SELECT s.time_text FROM scans s WHERE"
+                  " s.run_ref = a.run_ref AND s.scan = a.cleared_scan)"
+                  " FROM alarms a JOIN runs r ON r.id = a.run_ref JOIN benches b ON b.id ="
+                  " r.bench_id WHERE b.name = $1 AND r.record_name = $2 AND r.record_uid ="
+                  " (SELECT r2.record_uid FROM runs r2 WHERE r2.bench_id = b.id AND"
+                  " r2.record_name = $2 ORDER BY r2.id DESC LIMIT 1) ORDER BY a.alarm_id",
+                  bench, record,
+                  "INSERT INTO ALARMS(id, run_id, channel, num, time, value, limit_kind,"
+                  " limit_value, cleared_num, cleared_time) VALUES (?1,?2,?3,?4,?5,"
+                  "CAST(?6 AS REAL),?7,CAST(?8 AS REAL),?9,?10)",
+                  error);
 }
-
 }  // namespace
 
 CentralSnapshot::~CentralSnapshot() { remove(); }
