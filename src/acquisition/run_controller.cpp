@@ -326,46 +326,48 @@ void RunController::StartReading_Click() {
     const auto s = static_cast<std::size_t>(d);
     startChannels_[s] = tables_.channel[s];
     readBackTasks_[s] = readBackSlot(d);
-    readBackTasks_[s].start([this, generation] {
-      scheduler_->post([this, generation] {
-        if (generation == generation_) readBackDone();
+    readBackTasks_[s].start([this, generation, d] {
+      scheduler_->post([this, generation, d] {
+        if (generation == generation_) readBackDone(d);
       });
     });
   }
 }
 
-void RunController::readBackDone() {
-  if (--pendingTasks_ > 0) return;
-  continueStart();
+void RunController::readBackDone(int slot) {
+  if (!keepGoing) {
+    // Every meter read back, or the run does not start.
+    if (--pendingTasks_ > 0) return;
+    continueStart();
+    return;
+  }
+  // Under keepGoing each meter starts once its own channels are read back, so one that is slow
+  // or silent holds back no other; a lost one starts by reconnecting. pendingTasks_ now counts
+  // the meters whose share has not ended.
+  if (link_.StopRequested) {
+    slotDone();
+    return;
+  }
+  if (!sharing_ && !beginShares()) return;
+  showMeter(slot);
+  describeRun(slot);
+  if (!startShare(slot)) slotDone();
 }
 
-void RunController::continueStart() {
-  const int n = instruments();
-  bool failed = false;
-  for (int d = 0; d < n; ++d) {
-    const auto s = static_cast<std::size_t>(d);
-    // Under keepGoing a meter lost while read back is reconnecting, not a failed start.
-    const bool ok = (!readBackFailed_[s] || keepGoing) && !link_.StopRequested;
-    if (!ok) {
-      failed = true;
-      continue;
-    }
-    display_.show_data(d, tables_, n);
-    display_.ListFetchTime[s].clear();
-  }
+void RunController::showMeter(int slot) {
+  display_.show_data(slot, tables_, instruments());
+  display_.ListFetchTime[static_cast<std::size_t>(slot)].clear();
+}
 
-  // 6
+void RunController::resetRunViews() {
   display_.selectedTab = 0;
   for (int d = 0; d < kMaxInstruments; ++d) {
     if (chart_) chart_->clearPositionTables(d);
   }
-  if (failed || link_.StopRequested) {
-    runEnd();
-    return;
-  }
+}
 
-  // 7: records.
-  link_.StopRequested = false;
+bool RunController::openRecords() {
+  const int n = instruments();
   for (int d = 0; d < n; ++d) {
     const auto s = static_cast<std::size_t>(d);
     if (chart_) chart_->ResetChartScale(d);
@@ -375,57 +377,76 @@ void RunController::continueStart() {
     if (const std::string error = records_.CreateRunDatabase(d, name); !error.empty()) {
       link_.messages().inform(error);
       abandonStart();
-      return;
+      return false;
     }
     if (!records_.exists(d)) {
       link_.messages().inform("The database is error!!Please choice a database again.");
       abandonStart();
-      return;
+      return false;
     }
     if (const std::string error = records_.OpenRunDatabase(d); !error.empty()) {
       link_.messages().inform(error);
       abandonStart();
-      return;
+      return false;
     }
     recordOpen_[s] = true;
   }
-  describeRuns();
+  return true;
+}
 
-  // 8-9: a slot whose channels all read back as NONE has nothing to measure: it is done before
-  // it starts (triggering it with a count of 0 would loop for ever).
+bool RunController::beginShares() {
+  resetRunViews();
+  if (!openRecords()) return false;
+  for (int d = instruments(); d < kSlotTableSize; ++d) watch_.clear(d);
   FinishedDeviceCount = 0;
   for (int d = 0; d < kSlotTableSize; ++d) DeviceFinished[static_cast<std::size_t>(d)] = 0;
-  for (int d = 0; d < n; ++d) {
-    const auto s = static_cast<std::size_t>(d);
-    hasChannels_[s] = hasChannels_[s] && display_.ActiveChannelCount[s] > 0;
-    if (!hasChannels_[s]) {
-      DeviceFinished[s] = 1;
-      ++FinishedDeviceCount;
-    }
+  sharing_ = true;
+  return true;
+}
+
+bool RunController::startShare(int slot) {
+  const auto s = static_cast<std::size_t>(slot);
+  // A slot whose channels all read back as NONE has nothing to measure: it is done before it
+  // starts (triggering it with a count of 0 would loop for ever).
+  hasChannels_[s] = hasChannels_[s] && display_.ActiveChannelCount[s] > 0;
+  if (!hasChannels_[s]) {
+    markFinished(slot);
+    return false;
   }
-  if (FinishedDeviceCount >= n) {
-    link_.StopRequested = true;
-    StopReading_Click();
+  slotTasks_[s] = slotRun(slot);
+  const std::uint64_t generation = generation_;
+  slotTasks_[s].start([this, generation] {
+    scheduler_->post([this, generation] {
+      if (generation == generation_) slotDone();
+    });
+  });
+  return true;
+}
+
+void RunController::continueStart() {
+  const int n = instruments();
+  bool failed = false;
+  for (int d = 0; d < n; ++d) {
+    if (readBackFailed_[static_cast<std::size_t>(d)] || link_.StopRequested) {
+      failed = true;
+      continue;
+    }
+    showMeter(d);
+  }
+
+  // 6
+  if (failed || link_.StopRequested) {
+    resetRunViews();
     runEnd();
     return;
   }
-  pendingTasks_ = 0;
-  const std::uint64_t generation = generation_;
+  // 7-9: records, then every meter's share.
+  link_.StopRequested = false;
+  if (!beginShares()) return;
+  for (int d = 0; d < n; ++d) describeRun(d);
+  pendingTasks_ = n;
   for (int d = 0; d < n; ++d) {
-    const auto s = static_cast<std::size_t>(d);
-    if (!hasChannels_[s]) continue;
-    ++pendingTasks_;
-    slotTasks_[s] = slotRun(d);
-  }
-  sharing_ = true;
-  for (int d = 0; d < n; ++d) {
-    const auto s = static_cast<std::size_t>(d);
-    if (!slotTasks_[s].valid() || slotTasks_[s].done()) continue;
-    slotTasks_[s].start([this, generation] {
-      scheduler_->post([this, generation] {
-        if (generation == generation_) slotDone();
-      });
-    });
+    if (!startShare(d)) slotDone();
   }
 }
 
@@ -908,52 +929,45 @@ std::string RunController::instrumentName(int slot) const {
   return s < display_.deviceList.size() ? display_.deviceList[s] : "Instrument " + intToText(slot + 1);
 }
 
-void RunController::describeRuns() {
-  const int n = instruments();
-  for (int d = 0; d < kSlotTableSize; ++d) {
-    const auto s = static_cast<std::size_t>(d);
-    if (d >= n) {
-      watch_.clear(d);
-      continue;
-    }
-    const int count = std::min<int>(tables_.setup[s].ChannelCount, kMaxChannels);
-    watch_.begin(d, tables_.channel[s], count);
-    if (!recordOpen_[s]) continue;
+void RunController::describeRun(int d) {
+  const auto s = static_cast<std::size_t>(d);
+  const int count = std::min<int>(tables_.setup[s].ChannelCount, kMaxChannels);
+  watch_.begin(d, tables_.channel[s], count);
+  if (!recordOpen_[s]) return;
 
-    store::RunInfo info;
-    info.startTime = MakeTimeStamp(link_.clock().localTime(), false);
-    info.programVersion = KALIVOR_VERSION;
-    const int entry = link_.slots[s].DiscoveredIndex;
-    if (entry >= 0 && entry < kIdentifiedCapacity) {
-      const DiscoveredInstrument& found = link_.identified[static_cast<std::size_t>(entry)];
-      info.resource = found.Resource;
-      info.identity = found.Identity;
-      info.serial = found.Serial;
-      info.cardCode = found.ScanerCard;
-      info.cardDescription = found.Description;
-    }
-    WorkingCopy applied;
-    applied.setup[s] = tables_.setup[s];
-    applied.channel[s] = tables_.channel[s];
-    info.setupIni = setupFileText(applied, tables_, d, tables_.setup[s].ChannelTime,
-                                  tables_.setup[s].ScanTime);
-    std::vector<store::ChannelInfo> channels;
-    for (int c = 0; c < count; ++c) channels.push_back(watch_.info(d, c));
+  store::RunInfo info;
+  info.startTime = MakeTimeStamp(link_.clock().localTime(), false);
+  info.programVersion = KALIVOR_VERSION;
+  const int entry = link_.slots[s].DiscoveredIndex;
+  if (entry >= 0 && entry < kIdentifiedCapacity) {
+    const DiscoveredInstrument& found = link_.identified[static_cast<std::size_t>(entry)];
+    info.resource = found.Resource;
+    info.identity = found.Identity;
+    info.serial = found.Serial;
+    info.cardCode = found.ScanerCard;
+    info.cardDescription = found.Description;
+  }
+  WorkingCopy applied;
+  applied.setup[s] = tables_.setup[s];
+  applied.channel[s] = tables_.channel[s];
+  info.setupIni = setupFileText(applied, tables_, d, tables_.setup[s].ChannelTime,
+                                tables_.setup[s].ScanTime);
+  std::vector<store::ChannelInfo> channels;
+  for (int c = 0; c < count; ++c) channels.push_back(watch_.info(d, c));
 
-    const std::string& name = tables_.DatabaseName[s];
-    std::string others;
-    for (const std::string& serial : records_.describedSerials(d)) {
-      if (serial == info.serial) continue;
-      others += (others.empty() ? "" : ", ") + (serial.empty() ? std::string("an unnamed instrument") : serial);
-    }
-    if (!others.empty()) {
-      notice(d, name + " already holds runs of " + others + "; " +
-                    (info.serial.empty() ? instrumentName(d) : info.serial) + " now logs into it as well.");
-    }
-    if (const std::string error = records_.describeRun(d, info, channels); !error.empty()) {
-      // The scans matter more than their description: the run goes on storing them.
-      notice(d, error + " (the record does not describe this run; its scans are stored as usual)");
-    }
+  const std::string& name = tables_.DatabaseName[s];
+  std::string others;
+  for (const std::string& serial : records_.describedSerials(d)) {
+    if (serial == info.serial) continue;
+    others += (others.empty() ? "" : ", ") + (serial.empty() ? std::string("an unnamed instrument") : serial);
+  }
+  if (!others.empty()) {
+    notice(d, name + " already holds runs of " + others + "; " +
+                  (info.serial.empty() ? instrumentName(d) : info.serial) + " now logs into it as well.");
+  }
+  if (const std::string error = records_.describeRun(d, info, channels); !error.empty()) {
+    // The scans matter more than their description: the run goes on storing them.
+    notice(d, error + " (the record does not describe this run; its scans are stored as usual)");
   }
 }
 

@@ -128,14 +128,23 @@ class RunController {
   Task<Share> scanLoop(int slot);
   Task<Share> pollAndFetch(int slot);
   Task<Share> fetch(int slot);
-  void readBackDone();
+  void readBackDone(int slot);
   void continueStart();
+  void showMeter(int slot);
+  // The selected tab and the chart's tables, as every run starts.
+  void resetRunViews();
+  // Every slot's record created and opened; on failure the start is abandoned (false).
+  bool openRecords();
+  // What every share needs before the first of them starts; false: the start was abandoned.
+  bool beginShares();
+  // The slot's share started; false when it has nothing to measure (it is finished then).
+  bool startShare(int slot);
   void slotDone();
   void markFinished(int slot);
   void StoreScan(int slot);
   void storeFetched(int slot, std::size_t sweep);
   void runEnd();
-  void describeRuns();
+  void describeRun(int slot);
   void notice(int slot, const std::string& text);
   void watchScan(int slot, std::int64_t num);
   void endRunRecords();
@@ -184,7 +193,7 @@ class RunController {
   bool quiet_ = false;            // ended by closing the program: no message
 
   bool running_ = false;
-  bool sharing_ = false;  // the meters' shares are under way (past the start)
+  bool sharing_ = false;  // records are open and the meters' shares may start
   bool instrumentFailed_ = false;
   std::array<bool, kSlotTableSize> hasChannels_{};
   std::array<MeterCondition, kSlotTableSize> condition_{};

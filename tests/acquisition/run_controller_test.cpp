@@ -756,6 +756,60 @@ TEST_F(KeepGoing, AMeterLostWhileReadBackAtStartJoinsOnceBackAndTheOthersLogMean
   EXPECT_LT(count - sent.begin(), trigger - sent.begin());
 }
 
+TEST_F(KeepGoing, AMeterSilentWhileReadBackAtStartHoldsBackNoOtherMeter) {
+  for (std::size_t m = 0; m < 2; ++m) setFunctions(rig, m, 20, "VOLT", 2);
+  byStop(2, "1");
+  // Its second channel query goes unanswered: a 30 s time-out; it is well again for the next try.
+  rig.meter(0).setFault("silent-after:1:for:40");
+  events.onEvent = [&](int slot, const std::string& what) {
+    if (slot == 0 && what == "Timeout: no answer") rig.meter(0).setFault("none");
+  };
+  const LocalMs start = rig.clock.now();
+  LocalMs othersFirstScan = 0;
+  rig.pump.set([&](std::int64_t) {
+    if (othersFirstScan == 0 && rows(1) > 0) othersFirstScan = rig.clock.now();
+    if (rig.tables.ScansDone[0] >= 3 || rig.clock.now() - start > 600000) rig.run.StopReading_Click();
+  });
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+
+  ASSERT_NE(othersFirstScan, 0);
+  EXPECT_LT(othersFirstScan - start, 3000);  // not after the silent meter's 30 s
+  EXPECT_EQ(events.of(0), (std::vector<std::string>{"Timeout: no answer", "reconnected"}));
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  EXPECT_EQ(rows(0), 3u);
+  // About a second a scan from the start to the silent meter's third scan, a minute or more in.
+  EXPECT_GE(rows(1), 55u);
+  expectNumberedWithoutGaps(rig.records.files["Record1"], "Record1");
+  expectNumberedWithoutGaps(rig.records.files["Record2"], "Record2");
+  EXPECT_EQ(rig.records.log, (std::vector<std::string>{"create 0 Record1", "open 0", "create 1 Record2",
+                                                        "open 1", "close 0", "close 1"}));
+}
+
+TEST_F(KeepGoing, StopWhileAMeterIsStillReadBackEndsTheRunAtOnce) {
+  for (std::size_t m = 0; m < 2; ++m) setFunctions(rig, m, 20, "VOLT", 2);
+  byStop(2, "1");
+  rig.meter(0).setFault("silent-after:1:for:40");
+  LocalMs stoppedAt = 0;
+  rig.pump.set([&](std::int64_t) {
+    if (stoppedAt == 0 && rows(1) >= 10) {
+      stoppedAt = rig.clock.now();
+      rig.run.StopReading_Click();
+    }
+  });
+  rig.run.StartReading_Click();
+  rig.run.driveUntilEnded();
+  ASSERT_NE(stoppedAt, 0);
+  EXPECT_LT(rig.clock.now() - stoppedAt, 1000);
+  EXPECT_EQ(rig.messages.texts(), std::vector<std::string>{"End of Job."});
+  EXPECT_EQ(rows(0), 0u);
+  EXPECT_EQ(rows(1), 10u);
+  EXPECT_EQ(countOf(rig.received(0), "rout:scan:SCAN\n"), 0u);
+  EXPECT_FALSE(rig.records.open[0]);
+  EXPECT_FALSE(rig.records.open[1]);
+  EXPECT_TRUE(rig.display.isEnabled("StartReading"));
+}
+
 TEST_F(KeepGoing, WithoutTheOptionAMeterLostWhileReadBackStillStopsTheStart) {
   rig.run.keepGoing = false;
   for (std::size_t m = 0; m < 2; ++m) setFunctions(rig, m, 20, "VOLT", 2);
