@@ -250,6 +250,16 @@ void RunController::failSlot(int slot, visa::ViStatus status, const char* messag
   link_.messages().inform(message);
 }
 
+void RunController::failOnAnswer(int slot, const std::string& query, const std::string& problem) {
+  meterEvent(slot, query + " answer " + problem);
+  if (pauseShare(slot)) return;
+  const auto s = static_cast<std::size_t>(slot);
+  const std::string who = s < display_.deviceList.size() ? display_.deviceList[s] : "the instrument";
+  link_.messages().inform("The answer of " + who + " to " + query + " " + problem + "; the run is stopped.");
+  link_.StopRequested = true;
+  StopReading_Click();
+}
+
 void RunController::abandonStart() {
   for (int d = 0; d < kSlotTableSize; ++d) {
     if (recordOpen_[static_cast<std::size_t>(d)]) records_.CloseRunDatabase(d);
@@ -727,6 +737,9 @@ Task<RunController::Share> RunController::pollAndFetch(int slot) {
   const ScanSetup& setup = tables_.setup[s];
   MeterPort& p = port(slot);
   const double active = display_.ActiveChannelCount[s];
+  // Since when the meter has answered without a count; a meter that does so for as long as a
+  // read may take is taken for one that does not answer (it would be polled for ever).
+  std::optional<LocalMs> noCountSince;
   while (true) {
     auto r = co_await p.query("rout:scan:state?");
     if (r.cancelled) co_return Share::Cancelled;
@@ -734,7 +747,16 @@ Task<RunController::Share> RunController::pollAndFetch(int slot) {
       failSlot(slot, r.status, "Timeout");
       co_return Share::Failed;
     }
-    const double state = leadingNumber(r.text);
+    const std::optional<double> counted = leadingNumberIfAny(r.text);
+    const double state = counted.value_or(0.0);
+    if (counted) {
+      noCountSince.reset();
+    } else if (!noCountSince) {
+      noCountSince = link_.clock().now();
+    } else if (link_.clock().now() - *noCountSince >= static_cast<LocalMs>(kSessionTimeoutMs)) {
+      failOnAnswer(slot, "rout:scan:state?", "is not a number");
+      co_return Share::Failed;
+    }
     pump_.processEvents();
     if (p.cancelled()) co_return Share::Cancelled;
     // A stop time passing mid-scan finishes the slot; its scan is still fetched.
@@ -807,14 +829,8 @@ Task<RunController::Share> RunController::fetch(int slot) {
   bool more = r.more();
   while (more) {
     if (++reads > kMaxFetchReads) {
-      // A read failure of this meter like a time-out: under keepGoing only its share ends.
-      meterEvent(slot, "fetch? answer does not end");
+      failOnAnswer(slot, "fetch?", "does not end");
       outcome = Share::Failed;
-      if (pauseShare(slot)) break;
-      const std::string who = s < display_.deviceList.size() ? display_.deviceList[s] : "the instrument";
-      link_.messages().inform("The answer of " + who + " to fetch? does not end; the run is stopped.");
-      link_.StopRequested = true;
-      StopReading_Click();
       break;
     }
     auto next = co_await p.read();

@@ -152,6 +152,9 @@ class RunController {
   void abandonStart();
   void onInstrumentFailure();
   void failSlot(int slot, visa::ViStatus status, const char* message);
+  // A meter that answers, but never usably, fails like one that does not answer: under keepGoing
+  // only its share ends, otherwise the run stops with a message naming the query.
+  void failOnAnswer(int slot, const std::string& query, const std::string& problem);
   // Under keepGoing: this meter's share pauses (reconnecting) and the others go on; true then.
   bool pauseShare(int slot);
   // To the trace, the run log and the observer.

@@ -79,14 +79,16 @@ double convert(std::string_view number) {
 
 }  // namespace
 
-double leadingNumber(std::string_view text) {
+double leadingNumber(std::string_view text) { return leadingNumberIfAny(text).value_or(0.0); }
+
+std::optional<double> leadingNumberIfAny(std::string_view text) {
   std::string compact;
   compact.reserve(text.size());
   for (char c : text) {
     if (!isBlank(c)) compact.push_back(c);
   }
   const std::size_t n = scanNumber(compact);
-  if (n == 0) return 0.0;
+  if (n == 0) return std::nullopt;
   return convert(std::string_view(compact).substr(0, n));
 }
 

@@ -14,6 +14,8 @@ namespace kalivor {
 // rest is ignored; a text without a leading number gives 0. Values beyond the double range come
 // out as +/-infinity.
 double leadingNumber(std::string_view text);
+// The same, but std::nullopt for a text without a leading number.
+std::optional<double> leadingNumberIfAny(std::string_view text);
 
 // Strict conversion: the whole text (leading and trailing blanks allowed) must be one decimal
 // number. Empty text is not a number.
