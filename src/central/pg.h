@@ -5,6 +5,7 @@
 #include <libpq-fe.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,22 @@ struct PgResultFree {
   void operator()(PGresult* r) const { PQclear(r); }
 };
 using PgResult = std::unique_ptr<PGresult, PgResultFree>;
+
+// What a host-name lookup found: the host's addresses as numeric text, in the order to try them,
+// or why there are none (the name service's own words, e.g. "Name or service not known").
+struct HostAddresses {
+  std::vector<std::string> addresses;
+  std::string error;
+};
+// Looks a host name up; may block for as long as the name service takes.
+using HostResolver = std::function<HostAddresses(const std::string& host)>;
+// The system's lookup (getaddrinfo).
+HostAddresses systemResolve(const std::string& host);
+// The lookup every connect uses from now on (default: systemResolve); returns the one before.
+HostResolver setHostResolver(HostResolver resolver);
+// Lookups still running on a thread of their own: a connect that was stopped or timed out does
+// not wait for the name service, whose answer then goes unused.
+int hostLookupsRunning();
 
 // The URL as it may be shown: any password in it (user:secret@ or password=...) is replaced.
 std::string maskedUrl(std::string_view url);
@@ -41,7 +58,9 @@ class PgConnection {
   // Connects to a "postgresql://user@host:port/db" URL (or a key=value string). The password comes
   // from ~/.pgpass or libpq's environment, or from the URL itself, never from us. Connection and
   // TCP time-outs are set so that a dead server or a cut network is noticed in seconds; the URL's
-  // own settings win. False with error() set when it fails.
+  // own settings win. Host names are looked up on a thread the connect does not have to wait for
+  // (a cancel or the connect time-out ends the wait), then handed to libpq as addresses beside
+  // the names. False with error() set when it fails.
   bool connect(const std::string& url);
   void close();
   bool ok() const;
@@ -60,6 +79,17 @@ class PgConnection {
 
  private:
   void setError(std::string_view what, const PGresult* result);
+  // The hosts handed to libpq after the lookup, one entry each (no address: libpq's own, for a
+  // socket or a numeric host; no ports: the port setting stays as it is); `unresolved` says which
+  // names had no address.
+  struct HostLists {
+    std::vector<std::string> names, addresses, ports;
+    std::string unresolved;
+  };
+  // Looks up the names among `hosts` on threads of their own, waiting in slices while watching
+  // the cancel flag and `deadline`; false with error() set when it stopped or nothing resolved.
+  bool lookUpHosts(const std::vector<std::string>& hosts, const std::vector<std::string>& ports,
+                   LocalMs deadline, std::string_view what, HostLists& out);
   enum class Wait { Ready, Cancelled, TimedOut, Failed };
   // Waits until the socket can be read (or written, with `write`), the cancel flag is set or
   // `deadline` (on the clock; 0 for none) passes.

@@ -143,6 +143,8 @@ class PgCluster {
            db;
   }
   int port() const { return port_; }
+  // The folder of the server's Unix socket.
+  const std::filesystem::path& socketDir() const { return root_; }
   bool running() const { return running_; }
   const std::string& skipReason() const { return skipReason_; }
   const std::string& error() const { return error_; }
