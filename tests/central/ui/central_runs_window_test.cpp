@@ -18,6 +18,7 @@
 
 #include "app/ui/application.h"
 #include "central/central_fixture.h"
+#include "central/name_service.h"
 #include "central/silent_server.h"
 #include "central/ui/central_runs_dialog.h"
 #include "charts/ui/record_view_draw.h"
@@ -55,6 +56,15 @@ class CentralRunsWindow : public CentralTest {
 
   CentralRunsDialog* runsDialog() {
     return app_->mainForm().findChild<CentralRunsDialog*>("CentralRunsDialog");
+  }
+
+  // The record browser opened and its "Central…" pressed: the dialog that came.
+  CentralRunsDialog* openFromBrowser() {
+    app_->mainForm().Record_View_Menu->trigger();
+    auto* view = app_->mainForm().findChild<Record_View_Form*>("Record_View_Form");
+    if (view == nullptr) return nullptr;
+    QTest::mouseClick(view->central_DB, Qt::LeftButton);
+    return runsDialog();
   }
 
   // Waits (the event loop running) until the dialog's talk with the server has ended; an Open
@@ -136,12 +146,8 @@ TEST_F(CentralRunsWindow, TheBrowserAndTheChartOpenACentralRunReadOnly) {
 }
 
 TEST_F(CentralRunsWindow, AnUnreachableOrEmptyDatabaseSaysSoAndOpensNothing) {
-  KalivorApplication& app = start(false);
-  app.mainForm().Record_View_Menu->trigger();
-  auto* view = app.mainForm().findChild<Record_View_Form*>("Record_View_Form");
-  ASSERT_NE(view, nullptr);
-  QTest::mouseClick(view->central_DB, Qt::LeftButton);
-  CentralRunsDialog* dialog = runsDialog();
+  start(false);
+  CentralRunsDialog* dialog = openFromBrowser();
   ASSERT_NE(dialog, nullptr);
   EXPECT_TRUE(dialog->url->text().isEmpty()) << "no central database chosen";
   QTest::mouseClick(dialog->listButton, Qt::LeftButton);
@@ -167,12 +173,8 @@ TEST_F(CentralRunsWindow, AnUnreachableOrEmptyDatabaseSaysSoAndOpensNothing) {
 TEST_F(CentralRunsWindow, ASilentServerNeverHoldsUpTheWindows) {
   SilentServer silent;
   ASSERT_NE(silent.port(), 0);
-  KalivorApplication& app = start(false);
-  app.mainForm().Record_View_Menu->trigger();
-  auto* view = app.mainForm().findChild<Record_View_Form*>("Record_View_Form");
-  ASSERT_NE(view, nullptr);
-  QTest::mouseClick(view->central_DB, Qt::LeftButton);
-  QPointer<CentralRunsDialog> dialog = runsDialog();
+  start(false);
+  QPointer<CentralRunsDialog> dialog = openFromBrowser();
   ASSERT_NE(dialog, nullptr);
   dialog->url->setText(QString::fromStdString(silent.url("bench7")));
   // The click comes back at once; a note says what is waited for, and List waits its turn.
@@ -198,6 +200,36 @@ TEST_F(CentralRunsWindow, ASilentServerNeverHoldsUpTheWindows) {
             2.0);
   EXPECT_TRUE(dialog.isNull());
   EXPECT_EQ(centralWindow<Record_View_Form>("Record_View_Form"), nullptr);
+}
+
+TEST_F(CentralRunsWindow, AHostNameThatIsSlowOrUnknownNeverHoldsUpTheListing) {
+  FakeNameService names;
+  names.stick("db.lab.test");
+  start(false);
+  QPointer<CentralRunsDialog> dialog = openFromBrowser();
+  ASSERT_NE(dialog, nullptr);
+
+  // A name nobody knows: said plainly, naming the host.
+  dialog->url->setText("postgresql://bench7@nosuchhost.invalid/lab");
+  QTest::mouseClick(dialog->listButton, Qt::LeftButton);
+  ASSERT_TRUE(settled(dialog));
+  EXPECT_EQ(dialog->problem->text().toStdString(),
+            "cannot connect to postgresql://bench7@nosuchhost.invalid/lab: could not translate "
+            "host name \"nosuchhost.invalid\" to address: Name or service not known");
+  EXPECT_TRUE(dialog->listButton->isEnabled());
+
+  // A name the name service sits on: the window goes on, and Cancel closes the dialog at once.
+  dialog->url->setText("postgresql://bench7@db.lab.test/lab");
+  EXPECT_LT(secondsTaken([&] { QTest::mouseClick(dialog->listButton, Qt::LeftButton); }), 2.0);
+  ASSERT_TRUE(names.waitAsked("db.lab.test", 10));
+  EXPECT_TRUE(dialog->busy());
+  EXPECT_EQ(dialog->note->text(), "Connecting to postgresql://bench7@db.lab.test/lab …");
+  EXPECT_LT(secondsTaken([&] {
+              dialog->reject();
+              QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            }),
+            2.0);
+  EXPECT_TRUE(dialog.isNull());
 }
 
 TEST_F(CentralRunsWindow, TheChartOfACentralRunOpensOnThatRunsScans) {

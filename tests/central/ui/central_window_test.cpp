@@ -4,6 +4,8 @@
 // line holds for that start only.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include <QTest>
 
 #include "app/ui/application.h"
+#include "central/name_service.h"
 #include "central/silent_server.h"
 #include "central/ui/central_dialog.h"
 #include "support/ui/qt_app.h"
@@ -62,6 +65,8 @@ class CentralWindow : public ::testing::Test {
     QTest::keyClick(edit, Qt::Key_Delete);
     QTest::keyClicks(edit, text);
   }
+
+  void expectNeverHeldUp(const std::string& url, const std::function<bool(int)>& waiting);
 
   QTemporaryDir dir_;
   std::unique_ptr<KalivorApplication> app_;
@@ -126,15 +131,14 @@ TEST_F(CentralWindow, TheCommandLineHoldsForThisStartOnly) {
   EXPECT_EQ(start().program().centralChoice().url, "postgresql://kept@127.0.0.1:1/kept");
 }
 
-TEST_F(CentralWindow, ASilentServerNeverHoldsUpTheWindow) {
-  // A host that takes the connection and never answers: a client waits for its time-out (10 s).
-  central::test::SilentServer silent;
-  ASSERT_NE(silent.port(), 0);
-  const std::string silentUrl = silent.url("bench7");
-  KalivorApplication& app = start({silentUrl, "rack"});
-  ASSERT_TRUE(silent.acceptOne(10)) << "the forwarder connects on a thread of its own";
+// With the program started on `url` and its forwarder waiting there (`waiting(n)`: the n-th
+// connect is under way): turning the central store off, and on again and closing the program,
+// each come back at once, and the program ends without a thread left waiting.
+void CentralWindow::expectNeverHeldUp(const std::string& url,
+                                      const std::function<bool(int)>& waiting) {
+  KalivorApplication& app = start({url, "rack"});
+  ASSERT_TRUE(waiting(1)) << "the forwarder connects on a thread of its own";
 
-  // Turning the central store off while the forwarder waits for the server.
   CentralDialog* dialog = openDialog();
   ASSERT_NE(dialog, nullptr);
   type(dialog->url, "");
@@ -143,17 +147,30 @@ TEST_F(CentralWindow, ASilentServerNeverHoldsUpTheWindow) {
   EXPECT_FALSE(app.program().centralStatus());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
-  // On again, and the program closed while the forwarder waits: the window goes at once, and
-  // the program ends without a thread left waiting for the server.
   dialog = openDialog();
   ASSERT_NE(dialog, nullptr);
-  type(dialog->url, QString::fromStdString(silentUrl));
+  type(dialog->url, QString::fromStdString(url));
   QTest::keyClick(dialog->url, Qt::Key_Return);
   ASSERT_TRUE(app.program().centralStatus());
-  ASSERT_TRUE(silent.acceptOne(10));
+  ASSERT_TRUE(waiting(2));
   EXPECT_LT(central::test::secondsTaken([&] { app.mainForm().close(); }), 2.0);
   EXPECT_FALSE(app.mainForm().isVisible());
   EXPECT_LT(central::test::secondsTaken([&] { app_.reset(); }), 2.0);
+}
+
+TEST_F(CentralWindow, ASilentServerNeverHoldsUpTheWindow) {
+  // A host that takes the connection and never answers: a client waits for its time-out (10 s).
+  central::test::SilentServer silent;
+  ASSERT_NE(silent.port(), 0);
+  expectNeverHeldUp(silent.url("bench7"), [&silent](int) { return silent.acceptOne(10); });
+}
+
+TEST_F(CentralWindow, AHostNameTheNameServiceSitsOnNeverHoldsUpTheWindow) {
+  // A dead name server keeps a lookup waiting for many seconds.
+  central::test::FakeNameService names;
+  names.stick("db.lab.test");
+  expectNeverHeldUp("postgresql://bench7@db.lab.test/lab",
+                    [&names](int n) { return names.waitAsked("db.lab.test", 10, n); });
 }
 
 }  // namespace
