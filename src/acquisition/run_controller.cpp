@@ -737,8 +737,9 @@ Task<RunController::Share> RunController::pollAndFetch(int slot) {
   const ScanSetup& setup = tables_.setup[s];
   MeterPort& p = port(slot);
   const double active = display_.ActiveChannelCount[s];
-  // Since when the meter has answered without a count; a meter that does so for as long as a
-  // read may take is taken for one that does not answer (it would be polled for ever).
+  // Since when the meter has answered without a count. Under keepGoing a meter that does so for as
+  // long as a read may take is taken for one that does not answer, and reconnected; without it
+  // it is polled until Stop, as ever, while the others go on logging.
   std::optional<LocalMs> noCountSince;
   while (true) {
     auto r = co_await p.query("rout:scan:state?");
@@ -753,7 +754,7 @@ Task<RunController::Share> RunController::pollAndFetch(int slot) {
       noCountSince.reset();
     } else if (!noCountSince) {
       noCountSince = link_.clock().now();
-    } else if (link_.clock().now() - *noCountSince >= static_cast<LocalMs>(kSessionTimeoutMs)) {
+    } else if (keepGoing && link_.clock().now() - *noCountSince >= static_cast<LocalMs>(kSessionTimeoutMs)) {
       failOnAnswer(slot, "rout:scan:state?", "is not a number");
       co_return Share::Failed;
     }
