@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "acquisition/ui/follow_newest.h"
+#include "acquisition/ui/reading_columns.h"
 #include "app/program.h"
 #include "common/ui/qt_seams.h"
 #include "common/text.h"
@@ -301,21 +302,18 @@ DATA_Table::DATA_Table(Program& program, QWidget* mainWindow)
                                      grid->fontMetrics().horizontalAdvance("0000/00/00 00:00:00:000") + 12));
     const int channelWidth = std::max(px(kChannelColumnTwips),
                                       grid->fontMetrics().horizontalAdvance("+0.000000E+00") + 12);
-    for (int c = kFixedColumns; c < model->columnCount(); ++c) {
-      // A channel with alarm limits or a unit is as wide as its marked or scaled reading, so it
-      // shows whole; the others keep the usual width.
-      const ChannelSetup& ch = p_.tables.channel[s][static_cast<std::size_t>(c - kFixedColumns)];
-      std::string widest = ch.ScaleOn != 0 ? "-8.888888e-88 " + ch.ScaleUnit : "+0.000000E+00";
-      if (ch.AlarmLow || ch.AlarmHigh) widest = kAlarmMarkerHigh + widest;
-      grid->setColumnWidth(c, std::max(channelWidth, grid->fontMetrics().horizontalAdvance(toQt(widest)) + 12));
-    }
+    for (int c = kFixedColumns; c < model->columnCount(); ++c) grid->setColumnWidth(c, channelWidth);
+    readingColumns_[s] = new ReadingColumns(grid, channelWidth);
+    readingColumns_[s]->follow(p_.tables.channel[s]);
     models[s] = model;
   }
 }
 
 void DATA_Table::sync() {
-  for (DataTableModel* m : models) {
-    if (m) m->sync();
+  for (std::size_t s = 0; s < models.size(); ++s) {
+    if (models[s]) models[s]->sync();
+    // Alarm limits or a unit set while the window is open widen their columns at once.
+    if (readingColumns_[s]) readingColumns_[s]->follow(p_.tables.channel[s]);
   }
 }
 

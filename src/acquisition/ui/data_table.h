@@ -18,6 +18,7 @@ class QTabWidget;
 namespace kalivor {
 
 class Program;
+class ReadingColumns;
 
 // Grid d of the window: channelCount + 2 columns laid out when the window loads, one row per
 // stored scan. Header row 0 ("Scan", "Channel") comes as Qt::UserRole of the header data.
@@ -98,6 +99,7 @@ class DATA_Table final : public QWidget {
 
  private:
   Program& p_;
+  std::array<ReadingColumns*, 4> readingColumns_{};
 };
 
 }  // namespace kalivor

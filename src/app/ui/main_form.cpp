@@ -27,6 +27,7 @@
 #include "acquisition/ui/alarm_style.h"
 #include "acquisition/ui/cached_cell_delegate.h"
 #include "acquisition/ui/follow_newest.h"
+#include "acquisition/ui/reading_columns.h"
 #include "acquisition/ui/scan_table_model.h"
 #include "acquisition/ui/scan_table_view.h"
 #include "app/ui/connect_form.h"
@@ -252,6 +253,7 @@ void MainForm::buildControls() {
     table->verticalHeader()->hide();
     table->horizontalHeader()->setDefaultSectionSize(
         std::max(px(1100), table->fontMetrics().horizontalAdvance(kWidestReading) + 12));
+    readingColumns_[static_cast<std::size_t>(d)] = new ReadingColumns(table, table->horizontalHeader()->defaultSectionSize());
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Time stamps on one line, in a column wide enough for them.
     table->setWordWrap(false);
@@ -501,7 +503,10 @@ void MainForm::syncFromCore() {
   for (std::size_t i = 0; i < scanTableModels.size(); ++i) {
     // Laid out at once rather than on the view's next pass, so the new row and the scroll to it
     // (the view follows the newest) are painted together, once.
-    if (scanTableModels[i]->sync()) MSFlexGrid2[i]->doItemsLayout();
+    const bool changed = scanTableModels[i]->sync();
+    // Marked and scaled readings show whole, also after the setup changed between runs.
+    readingColumns_[i]->follow(p_.tables.channel[i]);
+    if (changed) MSFlexGrid2[i]->doItemsLayout();
   }
   chartView->sync();
   if (syncDataTable) syncDataTable();

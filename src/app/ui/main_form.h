@@ -29,6 +29,7 @@ namespace kalivor {
 
 class Connect_Form;
 class QPainterCanvas;
+class ReadingColumns;
 class SchedulerDriver;
 class ScanTableModel;
 class TrendChart;
@@ -130,6 +131,8 @@ class MainForm final : public QMainWindow, public RunObserver {
   };
   std::vector<Anchor> anchors_;
   QSize naturalSize_;
+  // The readings tables' channel columns follow the applied setups (alarm limits, units).
+  std::array<ReadingColumns*, 4> readingColumns_{};
 
   Program& p_;
   QPainterCanvas* chartCanvas_ = nullptr;  // owned by the program's chart

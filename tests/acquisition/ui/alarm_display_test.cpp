@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QStatusBar>
@@ -21,6 +22,7 @@
 #include "charts/ui/trend_chart_view.h"
 #include "common/numbers.h"
 #include "support/ui/main_form_rig.h"
+#include "support/ui/window_fit.h"
 
 namespace kalivor {
 namespace {
@@ -88,16 +90,21 @@ TEST_F(AlarmDisplay, ScaledValueWithItsUnitAndTheAlarmMarkAppearWhereverReadings
     }
     EXPECT_EQ(text(m, 2, 3), bar);
   }
-  // DATA_Table's columns of channels with limits or a unit show their readings whole; the others
-  // keep the usual width.
-  const QTableView* seen = table->MSFlexGrid1[0];
-  const QFontMetrics fm = seen->fontMetrics();
-  for (int c : {2, 3, 4}) {
-    for (int r = 0; r < 3; ++r)
-      EXPECT_LE(fm.horizontalAdvance(text(seen->model(), r, c)) + 6, seen->columnWidth(c)) << c;
+  // In both tables the columns of channels with limits or a unit show their readings whole, with
+  // no "…"; the others keep the usual width.
+  for (const QTableView* seen : {static_cast<const QTableView*>(form->MSFlexGrid2[0]),
+                                 static_cast<const QTableView*>(table->MSFlexGrid1[0])}) {
+    SCOPED_TRACE(seen->objectName().toStdString());
+    for (int c : {2, 3, 4}) {
+      for (int r = 0; r < 3; ++r) {
+        EXPECT_LE(seen->fontMetrics().horizontalAdvance(text(seen->model(), r, c)) + 6, seen->columnWidth(c)) << c;
+        EXPECT_LE(testing::cellOverflow(*seen, r, c), 0) << text(seen->model(), r, c).toStdString();
+      }
+    }
+    EXPECT_GT(seen->columnWidth(2), seen->columnWidth(5));
+    EXPECT_EQ(seen->columnWidth(5), seen->columnWidth(21));
   }
-  EXPECT_GT(seen->columnWidth(2), seen->columnWidth(5));
-  EXPECT_EQ(seen->columnWidth(5), seen->columnWidth(21));
+  EXPECT_EQ(form->MSFlexGrid2[0]->columnWidth(5), form->MSFlexGrid2[0]->horizontalHeader()->defaultSectionSize());
   testing::screenshot(*table, "data_table_alarm");
 
   // The trend chart draws CH2 scaled; its read-out names the scaled value with the unit.

@@ -3,9 +3,12 @@
 // Checks that a window's controls fit: nothing on top of a sibling, nothing outside its parent,
 // no caption cut short, and every control back in its place after a round of resizing.
 #include <QAbstractButton>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTableView>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -85,6 +88,22 @@ inline std::map<std::string, QRect> placesOf(const QWidget& window) {
       places[w->objectName().toStdString()] = w->geometry();
   }
   return places;
+}
+
+// How much wider a table cell's text is than the room the style leaves it in its column (the text
+// is drawn elided, ending in "…", when this is above 0).
+inline int cellOverflow(const QTableView& view, int row, int column) {
+  const QModelIndex index = view.model()->index(row, column);
+  QStyleOptionViewItem opt;
+  opt.initFrom(&view);
+  opt.font = view.font();
+  opt.fontMetrics = QFontMetrics(opt.font);
+  opt.rect = QRect(0, 0, view.columnWidth(column), view.rowHeight(row));
+  opt.features = QStyleOptionViewItem::HasDisplay;
+  opt.text = index.data().toString();
+  const QRect room = view.style()->subElementRect(QStyle::SE_ItemViewItemText, &opt, &view);
+  const int margin = view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1;
+  return opt.fontMetrics.horizontalAdvance(opt.text) - (room.width() - 2 * margin);
 }
 
 }  // namespace kalivor::testing
