@@ -14,6 +14,13 @@ for t in $tests; do
   [ -x "build/tests/test_$t" ] || { echo "build/tests/test_$t is missing: build first" >&2; exit 1; }
 done
 
+# The windows show this as their record folder, so the pictures come out the same from run to
+# run; one run of this script at a time has it.
+demo=/tmp/kalivor-demo
+exec 9>"$demo.lock"
+flock 9
+export KALIVOR_DEMO_FOLDER="$demo"
+
 shoot() {  # NAME WIDTH HEIGHT SCALE
   dir="$out/$1"
   rm -rf "$dir" && mkdir -p "$dir"

@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QTest>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -37,18 +39,26 @@ inline std::unique_ptr<visa::VisaApi> simulatedVisa(Clock& clock,
   return std::make_unique<visa::ResourceManager>(std::move(providers));
 }
 
+// The free space the pictures for the docs show.
+inline constexpr std::uintmax_t kDemoFreeBytes = 48'300'000'000;
+
 struct MainFormRig : ::testing::Test {
   explicit MainFormRig(std::vector<sim::SimInstrumentConfig> meters = sim::defaultInstruments()) {
     qtApp();
     folder = std::filesystem::temp_directory_path() /
              ("kalivor-mainform-" + std::to_string(::getpid()) + "-" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // Pictures for the docs show a plain record folder and a steady free space, the same from
+    // run to run; scripts/screenshots.sh names the folder and keeps it to itself meanwhile.
+    const char* demo = std::getenv("KALIVOR_DEMO_FOLDER");
+    if (demo && *demo) folder = demo;
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     program = std::make_unique<Program>(clock, simulatedVisa(clock, std::move(meters)), messages,
                                         dialogs, pump, folder);
     // The run's old yield points call the pump, so tests can press buttons in the middle of it.
     program->runYieldsToPump = true;
+    if (demo && *demo) program->status.setSpaceProbe([](const std::filesystem::path&) { return kDemoFreeBytes; });
     form = std::make_unique<MainForm>(*program);
     pump.set([this](std::int64_t call) {
       form->syncFromCore();
