@@ -17,6 +17,9 @@
 #include <QScopedValueRollback>
 #include <QTableWidget>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
@@ -49,10 +52,12 @@ constexpr double kScanControlTop = kTabTop + kTabHeight + 120;
 constexpr std::array<int, 6> kScanControlWidths = {3202, 1040, 1040, 1755, 1995, 1987};
 constexpr double kChannelColumnTwips = (kWindowWidth - 480) / 10;
 // How far the window may shrink below its own height (pixels), so it fits a 1366 x 768 screen
-// with a task bar, and which share of a change in height goes to the chart (the rest to the
-// tables).
-constexpr int kMostShrink = 281;
+// with a task bar (leaving a few pixels for a taller menu bar), and which share of a growth in
+// height goes to the chart (the rest to the tables). Shrinking, the chart gives up the height:
+// the readings table keeps room for kLeastReadingRows scans.
+constexpr int kMostShrink = 270;
 constexpr double kChartShare = 0.81;
+constexpr int kLeastReadingRows = 4;
 // How long a stored scan may wait to be shown (the window refreshes at most four times a second
 // while scans come; each repaints the grids, the scan table and the chart), and how often the run
 // status is brought up to date.
@@ -382,6 +387,18 @@ void MainForm::buildControls() {
   naturalSize_ = QSize(px(kWindowWidth), px(kScanControlTop + 1560));
   for (Anchor& a : anchors_) a.natural = a.widget->geometry();
   central->setMinimumSize(naturalSize_ - QSize(0, kMostShrink));
+  {
+    // The height the readings table needs for its heading, kLeastReadingRows scans and the
+    // scroll bar below them, measured as the header measures its sections.
+    const QTableView* t = MSFlexGrid2[0];
+    QStyleOptionHeader opt;
+    opt.initFrom(t->horizontalHeader());
+    opt.text = "CH 20";
+    const int heading = t->style()->sizeFromContents(QStyle::CT_HeaderSection, &opt, QSize(), t->horizontalHeader()).height();
+    const int needed = heading + kLeastReadingRows * t->verticalHeader()->defaultSectionSize() +
+                       t->horizontalScrollBar()->sizeHint().height() + 2 * t->frameWidth();
+    readingsShortfall_ = needed - t->height();
+  }
   resize(naturalSize_ + QSize(0, menuBar()->sizeHint().height()));
 }
 
@@ -396,8 +413,13 @@ void MainForm::layoutFor(QSize size) {
   if (naturalSize_.isEmpty()) return;
   const int dx = std::max(0, size.width() - naturalSize_.width());
   const int dy = std::max(-kMostShrink, size.height() - naturalSize_.height());
-  const int dyPlot = static_cast<int>(std::lround(dy * kChartShare));
-  const int dyTabs = dy - dyPlot;
+  int dyPlot = static_cast<int>(std::lround(dy * kChartShare));
+  int dyTabs = dy - dyPlot;
+  if (dy < 0) {
+    // The tables come to the height the readings need at the smallest size, a share at a time.
+    dyTabs = static_cast<int>(std::lround(static_cast<double>(readingsShortfall_) * -dy / kMostShrink));
+    dyPlot = dy - dyTabs;
+  }
   chartView->setPlotSize(TrendChartView::naturalPlotSize() + QSize(dx, dyPlot));
   for (const Anchor& a : anchors_) {
     const QRect n = a.natural;

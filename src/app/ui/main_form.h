@@ -131,6 +131,8 @@ class MainForm final : public QMainWindow, public RunObserver {
   };
   std::vector<Anchor> anchors_;
   QSize naturalSize_;
+  // How much taller than at the window's own size the readings table must be at its smallest.
+  int readingsShortfall_ = 0;
   // The readings tables' channel columns follow the applied setups (alarm limits, units).
   std::array<ReadingColumns*, 4> readingColumns_{};
 
