@@ -88,7 +88,8 @@ Record_View_Draw::Record_View_Draw(Program& program, QWidget* parent,
 
   Frame1 = new QGroupBox("Setting", this);
   Frame1->setObjectName("Frame1");
-  Frame1->setGeometry(0, 0, px(7455), px(2535));
+  // Off the window's edges, as the plot and the buttons are.
+  Frame1->setGeometry(px(120), px(60), px(7455), px(2535));
 
   Label5 = label(Frame1, "Label5", QString::fromUtf8("Please Select a Record\xEF\xBC\x9A"), 120,
                  360, 3495);

@@ -33,10 +33,11 @@ constexpr double kScanColumnWidth = 1200;
 // Wide enough for a time stamp with milliseconds ("2024/05/01 13:45:10:250") in our font.
 constexpr double kTimeColumnWidth = 2775;
 constexpr double kChannelColumnWidth = 1500;
-// The window's height at its default size: the Parts' 6615 twips and a row for Statistics.
+// The window's height at its default size: the classic 6615 twips and a row for Statistics.
 constexpr double kWindowWidth = 15135;
 constexpr double kWindowHeight = 7155;
 constexpr double kGridLeft = 2895, kGridTop = 120, kGridWidth = 12120, kGridHeight = 6375;
+constexpr double kListHeight = 4215;
 
 // Appending CSV text to a record (or any SQLite file) would damage it.
 bool isSqliteFile(const fs::path& file) {
@@ -89,7 +90,7 @@ Record_View_Form::Record_View_Form(Program& program, QWidget* parent,
 
   List1 = new QListWidget(this);
   List1->setObjectName("List1");
-  List1->setGeometry(px(120), px(120), px(2655), px(4215));
+  List1->setGeometry(px(120), px(120), px(2655), px(kListHeight));
 
   auto button = [this](QPushButton*& b, const char* name, const char* caption, double left,
                        double top, void (Record_View_Form::*handler)()) {
@@ -147,6 +148,11 @@ Record_View_Form::Record_View_Form(Program& program, QWidget* parent,
   MSFlexGrid1->viewport()->installEventFilter(this);
   placeFrozenColumns();
 
+  // Below the list: taller, the list grows and these keep under it.
+  for (QPushButton* b : {Command1, Command2, Command3, Command5, prev_DB, next_DB, Command4, tidy_DB,
+                         stats_DB, central_DB})
+    underList_.push_back({b, b->y()});
+
   Command5->setEnabled(false);
   tidy_DB->setEnabled(false);
   stats_DB->setEnabled(false);
@@ -181,9 +187,13 @@ bool Record_View_Form::eventFilter(QObject* watched, QEvent* event) {
 
 void Record_View_Form::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  // The grid keeps its margins and takes whatever the window gains.
+  // The grid keeps its margins and takes whatever the window gains; the record list takes the
+  // height too, its buttons keeping under it.
   MSFlexGrid1->resize(width() - px(kWindowWidth - kGridWidth),
                       height() - px(kWindowHeight - kGridHeight));
+  const int dy = std::max(0, height() - px(kWindowHeight));
+  List1->resize(List1->width(), px(kListHeight) + dy);
+  for (const auto& [button, top] : underList_) button->move(button->x(), top + dy);
 }
 
 void Record_View_Form::placeFrozenColumns() {

@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <filesystem>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "app/program.h"
 #include "store/record_browser.h"
@@ -65,6 +67,7 @@ class Record_View_Form final : public QWidget {
   store::RecordBrowser browser_;
   RecordPageModel* model_ = nullptr;
   QTableView* frozen_ = nullptr;  // Scan Cycle and Time, kept in view when scrolling sideways
+  std::vector<std::pair<QWidget*, int>> underList_;  // the buttons under the list, and their tops
   class Record_Statistics* stats_ = nullptr;
 };
 

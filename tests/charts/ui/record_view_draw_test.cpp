@@ -3,14 +3,17 @@
 
 #include <QComboBox>
 #include <QFrame>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyleOptionGroupBox>
 #include <QTest>
 
 #include "store/ui/record_ui_fixture.h"
+#include "support/ui/window_fit.h"
 
 namespace kalivor {
 namespace {
@@ -80,6 +83,20 @@ TEST_F(RecordDrawTest, LoadsWithTheFirstRecordCounted) {
   w->Combo_record->setCurrentIndex(1);
   Q_EMIT w->Combo_record->activated(1);
   EXPECT_EQ(w->Data_RecordCount->text(), "3");
+
+  // The "Setting" frame and its caption keep off the window's edge, on nothing else.
+  QStyleOptionGroupBox opt;
+  opt.initFrom(w->Frame1);
+  opt.text = w->Frame1->title();
+  opt.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+  const QRect caption = w->Frame1->style()
+                            ->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, w->Frame1)
+                            .translated(w->Frame1->pos());
+  EXPECT_GE(w->Frame1->x(), 6);
+  EXPECT_GE(caption.left(), 6);
+  EXPECT_GE(caption.top(), 0);
+  const auto o = testing::overlaps(*w);
+  EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o);
 }
 
 TEST_F(RecordDrawTest, DrawsTheChosenChannelAndTheSliderReadsIt) {

@@ -283,11 +283,18 @@ TEST_F(RecordViewTest, WholeReadingsResizableColumnsAndAGridThatGrowsWithTheWind
             "-4.175619E+00");
 
   const QSize grid = w->MSFlexGrid1->size();
+  const QRect list = w->List1->geometry();
   const QPoint csv = w->Command5->pos();
+  const QPoint stats = w->stats_DB->pos();
   w->resize(w->width() + 300, w->height() + 200);
   QApplication::processEvents();
   EXPECT_EQ(w->MSFlexGrid1->size(), grid + QSize(300, 200));
-  EXPECT_EQ(w->Command5->pos(), csv);  // the buttons stay where they were
+  // The record list grows as tall, its buttons keep under it.
+  EXPECT_EQ(w->List1->geometry(), list.adjusted(0, 0, 0, 200));
+  EXPECT_EQ(w->Command5->pos(), csv + QPoint(0, 200));
+  EXPECT_EQ(w->stats_DB->pos(), stats + QPoint(0, 200));
+  EXPECT_GT(w->Command1->y(), w->List1->geometry().bottom());
+  { const auto o = testing::overlaps(*w); EXPECT_TRUE(o.empty()) << ::testing::PrintToString(o); }
 }
 
 TEST_F(RecordViewTest, ItsOwnSizeIsItsSmallestFitsALaptopAndComesBackAfterResizing) {
