@@ -359,7 +359,13 @@ void RunController::readBackDone(int slot) {
     return;
   }
   if (!sharing_ && !beginShares()) return;
+  // Showing a meter lays out every meter's scan-control row afresh: those already scanning keep
+  // the time of their first scan there.
+  const auto rows = display_.scanControlRows;
   showMeter(slot);
+  for (std::size_t d = 0; d < rows.size() && d < display_.scanControlRows.size(); ++d) {
+    if (tables_.ScansDone[d] > 0) display_.scanControlRows[d][4] = rows[d][4];
+  }
   describeRun(slot);
   if (!startShare(slot)) slotDone();
 }

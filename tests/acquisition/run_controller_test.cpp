@@ -784,6 +784,10 @@ TEST_F(KeepGoing, AMeterSilentWhileReadBackAtStartHoldsBackNoOtherMeter) {
   expectNumberedWithoutGaps(rig.records.files["Record2"], "Record2");
   EXPECT_EQ(rig.records.log, (std::vector<std::string>{"create 0 Record1", "open 0", "create 1 Record2",
                                                         "open 1", "close 0", "close 1"}));
+  // Each meter's scan control row shows when its first scan came, the late one's included.
+  ASSERT_EQ(rig.display.scanControlRows.size(), 2u);
+  EXPECT_EQ(rig.display.scanControlRows[1][4], rig.records.files["Record2"].front().time);
+  EXPECT_EQ(rig.display.scanControlRows[0][4], rig.records.files["Record1"].front().time);
 }
 
 TEST_F(KeepGoing, StopWhileAMeterIsStillReadBackEndsTheRunAtOnce) {
