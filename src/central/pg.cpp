@@ -36,15 +36,6 @@ Clock& networkClock() {
   return clock;
 }
 
-std::mutex gResolverMutex;
-HostResolver gResolver;  // empty: the system's
-std::atomic<int> gLookupsRunning{0};
-
-HostResolver currentResolver() {
-  std::lock_guard lock(gResolverMutex);
-  return gResolver ? gResolver : HostResolver(systemResolve);
-}
-
 // One lookup on a thread of its own. The thread owns a share of this, so whoever started it may
 // stop waiting at any time and go: the answer then lands here and goes with the last share.
 struct Lookup {
@@ -54,23 +45,53 @@ struct Lookup {
   HostAddresses result;
 };
 
-std::shared_ptr<Lookup> startLookup(const HostResolver& resolver, const std::string& host) {
+// The resolver in use and the lookups under way. A connect that finds its name still being looked
+// up (an earlier connect stopped waiting for it) waits for that answer rather than starting another
+// thread: a name service that never answers costs one thread per name, not one per retry. A new
+// resolver starts a new generation, whose lookups are its own.
+struct Resolving {
+  std::mutex mutex;
+  HostResolver resolver;  // empty: the system's
+  std::uint64_t generation = 0;
+  std::map<std::pair<std::uint64_t, std::string>, std::weak_ptr<Lookup>> underWay;
+};
+// Never destroyed: a lookup thread may still be running while the program exits.
+Resolving& resolving() {
+  static auto* r = new Resolving;
+  return *r;
+}
+std::atomic<int> gLookupsRunning{0};
+
+std::shared_ptr<Lookup> startLookup(const std::string& host) {
+  Resolving& all = resolving();
+  std::lock_guard lock(all.mutex);
+  const auto key = std::make_pair(all.generation, host);
+  if (auto running = all.underWay[key].lock()) return running;
   auto lookup = std::make_shared<Lookup>();
+  HostResolver resolver = all.resolver ? all.resolver : HostResolver(systemResolve);
   ++gLookupsRunning;
   try {
-    std::thread([lookup, resolver = HostResolver(resolver), host]() mutable {
+    std::thread([lookup, resolver = std::move(resolver), key]() mutable {
       HostAddresses found;
       try {
-        found = resolver(host);
+        found = resolver(key.second);
       } catch (const std::exception& e) {
         found.error = e.what();
       }
       {
-        std::lock_guard lock(lookup->mutex);
+        std::lock_guard done(lookup->mutex);
         lookup->result = std::move(found);
         lookup->done = true;
       }
       lookup->answered.notify_all();
+      {
+        Resolving& all = resolving();
+        std::lock_guard under(all.mutex);
+        if (const auto it = all.underWay.find(key);
+            it != all.underWay.end() && it->second.lock() == lookup) {
+          all.underWay.erase(it);
+        }
+      }
       // Everything of ours is let go before the count says so.
       lookup.reset();
       resolver = nullptr;
@@ -80,7 +101,9 @@ std::shared_ptr<Lookup> startLookup(const HostResolver& resolver, const std::str
     --gLookupsRunning;
     lookup->done = true;
     lookup->result.error = std::string("cannot start the lookup: ") + e.what();
+    return lookup;
   }
+  all.underWay[key] = lookup;
   return lookup;
 }
 
@@ -244,8 +267,10 @@ HostAddresses systemResolve(const std::string& host) {
 }
 
 HostResolver setHostResolver(HostResolver resolver) {
-  std::lock_guard lock(gResolverMutex);
-  std::swap(gResolver, resolver);
+  Resolving& all = resolving();
+  std::lock_guard lock(all.mutex);
+  std::swap(all.resolver, resolver);
+  ++all.generation;
   return resolver ? resolver : HostResolver(systemResolve);
 }
 
@@ -324,11 +349,10 @@ bool PgConnection::lookUpHosts(const std::vector<std::string>& hosts,
                                const std::vector<std::string>& ports, LocalMs deadline,
                                std::string_view what, HostLists& out) {
   // Every name at once: one slow name service answer holds up no other name.
-  const HostResolver resolver = currentResolver();
   std::map<std::string, std::shared_ptr<Lookup>> lookups;
   for (const std::string& h : hosts) {
     if (!isSocketHost(h) && !isNumericHost(h) && lookups.count(h) == 0) {
-      lookups.emplace(h, startLookup(resolver, h));
+      lookups.emplace(h, startLookup(h));
     }
   }
   for (auto& [name, lookup] : lookups) {

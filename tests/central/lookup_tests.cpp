@@ -63,6 +63,16 @@ TEST(CentralLookup, AStopEndsAConnectWhoseNameTheNameServiceSitsOn) {
   EXPECT_NE(error.find("stopped before the server answered"), std::string::npos) << error;
   EXPECT_EQ(hostLookupsRunning(), 1) << "the lookup goes on without anyone waiting";
 
+  // A retry while the name service still sits on it waits for the same answer: no second thread.
+  {
+    PgConnection retry;
+    retry.setCancel(&cancel);
+    EXPECT_FALSE(retry.connect(urlAt("stuck.test:1", "x")));
+    EXPECT_TRUE(retry.cancelled());
+  }
+  EXPECT_EQ(names.asked("stuck.test"), 1);
+  EXPECT_EQ(hostLookupsRunning(), 1);
+
   // Its answer comes late and lands nowhere: the thread ends and lets go of all it held.
   names.release();
   EXPECT_TRUE(lookupsEnded(10));
