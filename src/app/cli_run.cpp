@@ -354,6 +354,13 @@ struct Session {
     }
     if (times.startAt) editor->setStartTime(true, *times.startAt);
     if (times.stopAt) editor->setStopTime(true, *times.stopAt);
+    // As in the window, a stop time already past ends the run before its first scan; a script
+    // is told why it got nothing.
+    if (times.stopAt && *times.stopAt < clock.now() && !toldStopPassed_) {
+      err << "kalivor-cli: --stop-at " << formatDateTime(*times.stopAt)
+          << " has passed: the run ends before its first scan\n";
+      toldStopPassed_ = true;
+    }
     return true;
   }
 
@@ -420,6 +427,7 @@ struct Session {
   }
 
   Clock& clock;
+  bool toldStopPassed_ = false;
   CliMessages messages;
   std::ostream& err_;
   visa::VisaSetup setup;

@@ -564,6 +564,14 @@ TEST_F(CliRun, StartAndStopTimesAreThoseOfTheScanSettings) {
             0)
       << err.str();
   EXPECT_EQ(err.str().find("ERROR Time Set!."), std::string::npos) << err.str();
+  // A stop time already past: the run ends before its first scan, as in the window, and says so.
+  EXPECT_EQ(cli({"run", "--simulate", "--stop-at", "2024/05/06 13:00:00", "--use", "1:" + setup}), 0)
+      << err.str();
+  EXPECT_EQ(out.str(), "");
+  EXPECT_NE(err.str().find("kalivor-cli: --stop-at 2024/05/06 13:00:00 has passed: the run ends before "
+                           "its first scan\n"),
+            std::string::npos)
+      << err.str();
   // The window offers no stop time to a setup that ends after N scans.
   EXPECT_EQ(cli({"run", "--simulate", "--stop-at", "2024/05/06 14:00:00", "--use",
                  "1:" + setupOf({"--simulate"}, 1, kThreeScans)}),
