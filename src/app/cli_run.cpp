@@ -354,13 +354,6 @@ struct Session {
     }
     if (times.startAt) editor->setStartTime(true, *times.startAt);
     if (times.stopAt) editor->setStopTime(true, *times.stopAt);
-    // As in the window, a stop time already past ends the run before its first scan; a script
-    // is told why it got nothing.
-    if (times.stopAt && *times.stopAt < clock.now() && !toldStopPassed_) {
-      err << "kalivor-cli: --stop-at " << formatDateTime(*times.stopAt)
-          << " has passed: the run ends before its first scan\n";
-      toldStopPassed_ = true;
-    }
     return true;
   }
 
@@ -427,7 +420,6 @@ struct Session {
   }
 
   Clock& clock;
-  bool toldStopPassed_ = false;
   CliMessages messages;
   std::ostream& err_;
   visa::VisaSetup setup;
@@ -635,6 +627,11 @@ int commandRun(const visa::VisaOptions& options, Clock& clock, const RunOptions&
   const StopSignals signals;
   Session s(options, clock, out, err);
   if (!s.ready(err) || !s.select(uses, err) || !s.applyUses(uses, err, o)) return 1;
+  // As in the window, a stop time already past ends the run before its first scan; a script is
+  // told why it got nothing.
+  if (o.stopAt && *o.stopAt < clock.now()) {
+    err << "kalivor-cli: --stop-at " << formatDateTime(*o.stopAt) << " has passed: the run ends before its first scan\n";
+  }
   s.records.setDataFolder(resolveDataFolder(o.dataDir));
   s.runLog = std::make_unique<RunLog>(RunLog::pathFor(resolveDataFolder(o.dataDir)));
   s.run->setRunLog(s.runLog.get());
